@@ -1,0 +1,49 @@
+# Two commands for a fresh Debian machine:
+#   make run    build the simulation runner and play the built-in session
+#   make test   every test tier: native, sanitizers, Windows under Wine, 32-bit product
+# Both install the Debian packages they need first (scripts/bootstrap.sh).
+
+JOBS ?= $(shell nproc)
+WERROR ?= ON
+CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
+
+.PHONY: run test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
+        test-native test-asan test-tsan test-windows test-product clean
+
+run: bootstrap-native
+	cmake --preset native $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/native -j $(JOBS) --target tavlo-keymap
+	./build/native/tools/tavlo-keymap
+
+test: bootstrap test-native test-asan test-tsan test-windows test-product
+	@echo "make test: every tier passed"
+
+bootstrap:
+	./scripts/bootstrap.sh all
+
+bootstrap-native:
+	./scripts/bootstrap.sh native
+
+native asan tsan windows-x64 windows-x86:
+	cmake --preset $(subst asan,native-asan,$(subst tsan,native-tsan,$(subst native,native,$@))) $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/$(subst asan,native-asan,$(subst tsan,native-tsan,$@)) -j $(JOBS)
+
+test-native: native
+	ctest --test-dir build/native --output-on-failure -j $(JOBS)
+
+test-asan: asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir build/native-asan --output-on-failure -j $(JOBS)
+
+test-tsan: tsan
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --test-dir build/native-tsan --output-on-failure -j $(JOBS)
+
+test-windows: windows-x64
+	./scripts/wine-tier.sh build/windows-x64
+
+test-product: windows-x86
+	./scripts/check-product.sh build/windows-x86
+
+clean:
+	rm -rf build

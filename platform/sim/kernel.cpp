@@ -1,0 +1,438 @@
+// Simulated kernel objects. Real std::threads and real blocking waits; no
+// polling. One machine-wide mutex orders everything.
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <new>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/kernel.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/sim.h"
+
+namespace platform::sim {
+
+struct Waiter {
+  std::vector<std::shared_ptr<Waitable>> objects;
+  int result = -1;  // index satisfied, -1 while waiting
+  bool systemThread = false;
+  std::condition_variable cv;
+};
+
+namespace {
+
+struct Machine {
+  std::mutex mutex;
+  std::condition_variable stateChanged;  // threads blocked, ended, released
+  std::unordered_map<uintptr_t, std::shared_ptr<Object>> handles;
+  std::unordered_map<uintptr_t, bool> closedHandles;
+  uintptr_t nextHandle = 0x100;
+  int runningThreads = 0;
+  int liveThreads = 0;
+  long useOfClosedHandle = 0;
+  long waitCalls = 0;
+
+  // Failure plans.
+  struct Plan {
+    int remaining;  // fail when this reaches 1; 0 = always
+    uint32_t error;
+  };
+  std::multimap<std::string, Plan> plans;
+  long failAt = 0;
+  uint32_t failAtError = 0;
+  long fallibleCalls = 0;
+  bool plannedHit = false;
+
+  std::vector<std::function<void()>> resetHooks;
+};
+
+Machine& M() {
+  static Machine* machine = new Machine();  // never destroyed: detached threads may outlive main
+  return *machine;
+}
+
+std::atomic<long> g_liveBlocks{0};
+thread_local uint32_t t_lastError = 0;
+// Only threads made by CreateThread count towards quiescence.
+thread_local bool t_systemThread = false;
+
+void RemoveWaiterLocked(Waiter& waiter) {
+  for (auto& object : waiter.objects) {
+    auto& list = object->waiters;
+    for (size_t i = 0; i < list.size(); ++i) {
+      if (list[i] == &waiter) {
+        list.erase(list.begin() + static_cast<long>(i));
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+std::mutex& MachineMutex() { return M().mutex; }
+
+Handle AddHandleLocked(std::shared_ptr<Object> object) {
+  Machine& m = M();
+  const uintptr_t value = m.nextHandle;
+  m.nextHandle += 4;
+  object->handleCount++;
+  m.handles.emplace(value, std::move(object));
+  return reinterpret_cast<Handle>(value);
+}
+
+std::shared_ptr<Object> LookupLocked(Handle handle) {
+  Machine& m = M();
+  const auto value = reinterpret_cast<uintptr_t>(handle);
+  auto it = m.handles.find(value);
+  if (it != m.handles.end()) return it->second;
+  if (m.closedHandles.count(value)) m.useOfClosedHandle++;
+  return nullptr;
+}
+
+void SignalLocked(Waitable& object) {
+  object.signalled = true;
+  while (object.signalled && !object.waiters.empty()) {
+    Waiter* waiter = object.waiters.front();
+    int index = -1;
+    for (size_t i = 0; i < waiter->objects.size(); ++i) {
+      if (waiter->objects[i].get() == &object) {
+        index = static_cast<int>(i);
+        break;
+      }
+    }
+    RemoveWaiterLocked(*waiter);
+    waiter->result = index;
+    if (waiter->systemThread) M().runningThreads++;
+    waiter->cv.notify_one();
+    if (!object.manualReset) object.signalled = false;
+  }
+}
+
+void NotifyLocked() { M().stateChanged.notify_all(); }
+
+bool ShouldFailLocked(const char* call) {
+  Machine& m = M();
+  m.fallibleCalls++;
+  if (m.failAt > 0 && m.fallibleCalls == m.failAt) {
+    m.plannedHit = true;
+    t_lastError = m.failAtError;
+    return true;
+  }
+  auto range = m.plans.equal_range(call);
+  for (auto it = range.first; it != range.second; ++it) {
+    Machine::Plan& plan = it->second;
+    if (plan.remaining == 0) {
+      t_lastError = plan.error;
+      m.plannedHit = true;
+      return true;
+    }
+    if (plan.remaining == 1) {
+      t_lastError = plan.error;
+      m.plans.erase(it);
+      m.plannedHit = true;
+      return true;
+    }
+    plan.remaining--;
+  }
+  return false;
+}
+
+bool ShouldFail(const char* call) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return ShouldFailLocked(call);
+}
+
+void RegisterResetHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().resetHooks.push_back(std::move(hook));
+}
+
+// ---- controls ----
+
+void ResetMachine() {
+  std::vector<std::function<void()>> hooks;
+  {
+    std::lock_guard<std::mutex> lock(M().mutex);
+    Machine& m = M();
+    m.plans.clear();
+    m.failAt = 0;
+    m.fallibleCalls = 0;
+    m.plannedHit = false;
+    m.useOfClosedHandle = 0;
+    m.waitCalls = 0;
+    hooks = m.resetHooks;
+  }
+  for (auto& hook : hooks) hook();
+}
+
+bool WaitForQuiescence(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(M().mutex);
+  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [] { return M().runningThreads == 0; });
+}
+
+bool WaitForAllThreadsEnded(uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(M().mutex);
+  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                   [] { return M().liveThreads == 0; });
+}
+
+int OpenHandleCount() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return static_cast<int>(M().handles.size());
+}
+int LiveThreadCount() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().liveThreads;
+}
+int RunningThreadCount() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().runningThreads;
+}
+long LiveBlockCount() { return g_liveBlocks.load(); }
+long UseOfClosedHandleCount() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().useOfClosedHandle;
+}
+long WaitCallCount() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().waitCalls;
+}
+
+void FailCall(const std::string& call, int nth, uint32_t error) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().plans.emplace(call, Machine::Plan{nth < 1 ? 1 : nth, error});
+}
+void FailAlways(const std::string& call, uint32_t error) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().plans.emplace(call, Machine::Plan{0, error});
+}
+void ClearFailures() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().plans.clear();
+  M().failAt = 0;
+}
+void FailNthFallibleCall(long k, uint32_t error) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().failAt = k;
+  M().failAtError = error;
+  M().fallibleCalls = 0;
+  M().plannedHit = false;
+}
+long FallibleCallCount() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().fallibleCalls;
+}
+bool PlannedFailureHit() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().plannedHit;
+}
+
+}  // namespace platform::sim
+
+// ---- the platform operations ----
+
+namespace platform {
+
+using namespace platform::sim;
+
+uint32_t LastError() { return t_lastError; }
+void SetLastError(uint32_t code) { t_lastError = code; }
+
+Handle CreateEventObject(bool manualReset, bool initialState) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  if (ShouldFailLocked("CreateEvent")) return NullHandle();
+  auto event = std::make_shared<EventObject>();
+  event->manualReset = manualReset;
+  event->signalled = initialState;
+  return AddHandleLocked(event);
+}
+
+bool SetEvent(Handle handle) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  auto event = LookupAsLocked<EventObject>(handle);
+  if (!event) {
+    t_lastError = kErrorInvalidHandle;
+    return false;
+  }
+  SignalLocked(*event);
+  return true;
+}
+
+bool ResetEvent(Handle handle) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  auto event = LookupAsLocked<EventObject>(handle);
+  if (!event) {
+    t_lastError = kErrorInvalidHandle;
+    return false;
+  }
+  event->signalled = false;
+  return true;
+}
+
+uint32_t WaitForAny(uint32_t count, const Handle* handles, uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(MachineMutex());
+  Machine& m = M();
+  m.waitCalls++;
+  if (count == 0 || count > kMaximumWaitObjects || handles == nullptr) {
+    t_lastError = kErrorInvalidParameter;
+    return kWaitFailed;
+  }
+  Waiter waiter;
+  waiter.objects.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    auto object = LookupAsLocked<Waitable>(handles[i]);
+    if (!object) {
+      t_lastError = kErrorInvalidHandle;
+      return kWaitFailed;
+    }
+    waiter.objects.push_back(std::move(object));
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    Waitable& object = *waiter.objects[i];
+    if (object.signalled) {
+      if (!object.manualReset) object.signalled = false;
+      return kWaitObject0 + i;
+    }
+  }
+  if (timeoutMs == 0) return kWaitTimeout;
+
+  for (auto& object : waiter.objects) object->waiters.push_back(&waiter);
+  waiter.systemThread = t_systemThread;
+  if (waiter.systemThread) {
+    m.runningThreads--;
+    m.stateChanged.notify_all();
+  }
+  auto satisfied = [&] { return waiter.result >= 0; };
+  if (timeoutMs == kInfinite) {
+    waiter.cv.wait(lock, satisfied);
+  } else if (!waiter.cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), satisfied)) {
+    RemoveWaiterLocked(waiter);
+    if (waiter.systemThread) m.runningThreads++;
+    return kWaitTimeout;
+  }
+  return kWaitObject0 + static_cast<uint32_t>(waiter.result);
+}
+
+uint32_t WaitForOne(Handle handle, uint32_t timeoutMs) { return WaitForAny(1, &handle, timeoutMs); }
+
+bool CloseHandle(Handle handle) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  Machine& m = M();
+  const auto value = reinterpret_cast<uintptr_t>(handle);
+  auto it = m.handles.find(value);
+  if (it == m.handles.end()) {
+    if (m.closedHandles.count(value)) m.useOfClosedHandle++;
+    t_lastError = kErrorInvalidHandle;
+    return false;
+  }
+  std::shared_ptr<Object> object = std::move(it->second);
+  m.handles.erase(it);
+  m.closedHandles[value] = true;
+  if (--object->handleCount == 0) object->OnLastHandleClosedLocked();
+  return true;
+}
+
+namespace {
+struct ThreadStart {
+  ThreadProc proc;
+  void* parameter;
+  std::shared_ptr<ThreadObject> thread;
+};
+}  // namespace
+
+Handle CreateThread(ThreadProc proc, void* parameter) {
+  std::unique_lock<std::mutex> lock(MachineMutex());
+  if (ShouldFailLocked("CreateThread")) return NullHandle();
+  auto thread = std::make_shared<ThreadObject>();
+  thread->manualReset = true;
+  Handle handle = AddHandleLocked(thread);
+  Machine& m = M();
+  m.runningThreads++;
+  m.liveThreads++;
+  auto* start = new ThreadStart{proc, parameter, thread};
+  lock.unlock();
+  std::thread([start] {
+    t_systemThread = true;
+    const uint32_t code = start->proc(start->parameter);
+    std::lock_guard<std::mutex> guard(MachineMutex());
+    start->thread->exitCode = code;
+    start->thread->ended = true;
+    SignalLocked(*start->thread);
+    M().runningThreads--;
+    M().liveThreads--;
+    M().stateChanged.notify_all();
+    delete start;
+  }).detach();
+  return handle;
+}
+
+bool GetThreadExitCode(Handle handle, uint32_t* exitCode) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  auto thread = LookupAsLocked<ThreadObject>(handle);
+  if (!thread || !exitCode) {
+    t_lastError = kErrorInvalidHandle;
+    return false;
+  }
+  *exitCode = thread->exitCode;
+  return true;
+}
+
+void Sleep(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+namespace {
+// A header before each block keeps the size for ReallocZeroed.
+struct BlockHeader {
+  size_t size;
+  size_t pad;
+};
+}  // namespace
+
+void* AllocZeroed(size_t bytes) {
+  if (ShouldFail("AllocZeroed")) return nullptr;
+  auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + bytes));
+  if (!header) {
+    t_lastError = kErrorNotEnoughMemory;
+    return nullptr;
+  }
+  header->size = bytes;
+  g_liveBlocks++;
+  return header + 1;
+}
+
+void* ReallocZeroed(void* block, size_t bytes) {
+  if (!block) return AllocZeroed(bytes);
+  if (ShouldFail("ReallocZeroed")) return nullptr;
+  auto* old = static_cast<BlockHeader*>(block) - 1;
+  const size_t oldSize = old->size;
+  auto* header = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + bytes));
+  if (!header) {
+    t_lastError = kErrorNotEnoughMemory;
+    return nullptr;
+  }
+  if (bytes > oldSize) std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, bytes - oldSize);
+  header->size = bytes;
+  return header + 1;
+}
+
+void FreeBlock(void* block) {
+  if (!block) return;
+  g_liveBlocks--;
+  std::free(static_cast<BlockHeader*>(block) - 1);
+}
+
+Lock::Lock() {
+  static_assert(sizeof(std::mutex) <= sizeof(storage_), "lock storage too small");
+  new (storage_) std::mutex();
+}
+Lock::~Lock() { reinterpret_cast<std::mutex*>(storage_)->~mutex(); }
+void Lock::Enter() { reinterpret_cast<std::mutex*>(storage_)->lock(); }
+void Lock::Leave() { reinterpret_cast<std::mutex*>(storage_)->unlock(); }
+
+}  // namespace platform

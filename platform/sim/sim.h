@@ -1,0 +1,46 @@
+// Controls of the simulated machine for tests and the simulation runner.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/kernel.h"
+
+namespace platform::sim {
+
+// Forgets all failure plans and counters and runs every area's reset. Call
+// only when no system thread runs.
+void ResetMachine();
+
+// Blocks until every system thread (those made by platform::CreateThread) is
+// blocked in a wait that nothing can satisfy yet, or has ended. Returns false
+// if that did not happen within the timeout.
+bool WaitForQuiescence(uint32_t timeoutMs = 10000);
+// Blocks until every system thread has ended.
+bool WaitForAllThreadsEnded(uint32_t timeoutMs = 10000);
+
+// Accounting, for leak and misuse checks.
+int OpenHandleCount();
+int LiveThreadCount();
+int RunningThreadCount();
+long LiveBlockCount();
+// Calls that named a handle after it was closed.
+long UseOfClosedHandleCount();
+// Wait calls made by any thread: an idle system makes none.
+long WaitCallCount();
+
+// Failure injection.
+// Fails the n-th call (1 = the next one) of the named operation from now on,
+// setting the given error code.
+void FailCall(const std::string& call, int nth = 1, uint32_t error = kErrorNotEnoughMemory);
+// Fails every call of the named operation until cleared.
+void FailAlways(const std::string& call, uint32_t error = kErrorNotEnoughMemory);
+void ClearFailures();
+// Walk mode: counts every fallible call of the whole machine from now on and
+// fails the k-th one (k >= 1), or none with 0.
+void FailNthFallibleCall(long k, uint32_t error = kErrorNotEnoughMemory);
+long FallibleCallCount();
+// Whether the planned failure was reached.
+bool PlannedFailureHit();
+
+}  // namespace platform::sim

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the test tiers need, if any is
+# missing. Safe to run again; does nothing when all are present.
+#   scripts/bootstrap.sh            everything (make test)
+#   scripts/bootstrap.sh native     only the native build (make run)
+set -euo pipefail
+
+native=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
+windows=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
+         binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)
+fuzz=(clang libclang-rt-14-dev)
+
+case "${1:-all}" in
+  native) wanted=("${native[@]}") ;;
+  *) wanted=("${native[@]}" "${windows[@]}" "${fuzz[@]}") ;;
+esac
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "bootstrap: installing ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
