@@ -75,7 +75,9 @@ uint32_t ParseHex(const char16_t* text, const char16_t** end) {
     negative = *p == u'-';
     ++p;
   }
-  if (p[0] == u'0' && (p[1] == u'x' || p[1] == u'X') && HexDigit(p[2]) >= 0) p += 2;
+  // As the Windows runtime does, a 0x prefix is taken whole: "0xg" reads
+  // nothing at all.
+  if (p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) p += 2;
   if (HexDigit(*p) < 0) {
     if (end) *end = text;
     return 0;

@@ -25,6 +25,7 @@ TEST(Text, CompareNoCase) {
     const char16_t* a;
     const char16_t* b;
     int sign;
+    bool nonAscii = false;  // the C runtime folds only ASCII in the C locale
   } cases[] = {
       {u"/Kill", u"/kill", 0},
       {u"/KILL", u"/Kill", 0},
@@ -36,8 +37,8 @@ TEST(Text, CompareNoCase) {
       {u"", u"a", -1},
       {u"C:\\TOOLS\\T.EXE", u"c:\\tools\\t.exe", 0},
       {u"abc", u"abd", -1},
-      {u"\u00E9t\u00E9", u"\u00C9T\u00C9", 0},
-      {u"\u0444\u0430\u0439\u043B", u"\u0424\u0410\u0419\u041B", 0},
+      {u"\u00E9t\u00E9", u"\u00C9T\u00C9", 0, true},
+      {u"\u0444\u0430\u0439\u043B", u"\u0424\u0410\u0419\u041B", 0, true},
       {u"\\\\?\\HID#VID_1C4F", u"\\\\?\\hid#vid_1c4f", 0},
   };
   for (const Case& c : cases) {
@@ -45,7 +46,9 @@ TEST(Text, CompareNoCase) {
     EXPECT_EQ(EqualsNoCase(c.a, c.b), c.sign == 0);
 #ifdef _WIN32
     EXPECT_EQ(StrCmpIW(W(c.a), W(c.b)) == 0, c.sign == 0) << "StrCmpIW";
-    EXPECT_EQ(Sign(_wcsicmp(W(c.a), W(c.b))), c.sign) << "_wcsicmp";
+    if (!c.nonAscii) {
+      EXPECT_EQ(Sign(_wcsicmp(W(c.a), W(c.b))), c.sign) << "_wcsicmp";
+    }
 #endif
   }
 }
@@ -98,7 +101,7 @@ TEST(Text, ParseHex) {
       {u"g1", 0, 0},
       {u"", 0, 0},
       {u"&col", 0, 0},
-      {u"0xg", 0, 1},
+      {u"0xg", 0, 0},
       {u"00000000000000000001", 1, 20},
   };
   for (const Case& c : cases) {
