@@ -20,6 +20,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wineserver -w
 fi
 /usr/lib/wine/wineserver -p
+# Start Wine's own services now, detached from any test's output: a service
+# started by the first test would inherit its pipes and hold ctest waiting.
+/usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
 trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
 cd "$build"
 ctest --output-on-failure "$@"
