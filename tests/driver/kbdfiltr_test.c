@@ -151,6 +151,7 @@ static NTSTATUS InstallTableLocked(const unsigned char* bytes, ULONG pid) {
   ULONG i;
 
   DropTableLocked();
+  g_last_dup_status = STATUS_SUCCESS;
   InitializeObjectAttributes(&oa, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
   cid.UniqueProcess = (HANDLE)(ULONG_PTR)pid;
   cid.UniqueThread = NULL;

@@ -21,6 +21,11 @@ int Report(DWORD error, const char* what) {
   return 1;
 }
 
+double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
+  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
+         static_cast<double>(frequency.QuadPart);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -38,11 +43,19 @@ int wmain(int argc, wchar_t** argv) {
     DWORD error = testdriver::InstallAndStart(path, &step);
     QueryPerformanceCounter(&t1);
     if (error != ERROR_SUCCESS) return Report(error, step.c_str());
-    std::printf("installed and started in %.1f ms\n",
-                1000.0 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(f.QuadPart));
+    std::printf("installed and started in %.1f ms\n", Milliseconds(t0, t1, f));
     return 0;
   }
-  if (command == L"remove") return Report(testdriver::StopAndDelete(), "remove");
+  if (command == L"remove") {
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    DWORD error = testdriver::StopAndDelete();
+    QueryPerformanceCounter(&t1);
+    if (error != ERROR_SUCCESS) return Report(error, "remove");
+    std::printf("stopped and deleted in %.1f ms\n", Milliseconds(t0, t1, f));
+    return 0;
+  }
 
   testdriver::TestDevice device;
   if (DWORD error = device.Open()) return Report(error, "open test device");
