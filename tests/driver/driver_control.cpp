@@ -227,4 +227,16 @@ DWORD TestDevice::QueryState(KbdTestState* out) {
   return returned == sizeof(*out) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
 
+DWORD TestDevice::WaitUntil(const std::function<bool(const KbdTestState&)>& done,
+                            DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    KbdTestState state{};
+    if (DWORD error = QueryState(&state)) return error;
+    if (done(state)) return ERROR_SUCCESS;
+    if (GetTickCount() - start >= timeout_ms) return ERROR_TIMEOUT;
+    Sleep(5);
+  }
+}
+
 }  // namespace testdriver

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,10 @@ class TestDevice {
   DWORD ReadLog(Log* out);
   DWORD ClearLog();
   DWORD QueryState(KbdTestState* out);
+  // Asks for the state every few milliseconds until done(state) holds
+  // (ERROR_SUCCESS) or timeout_ms passed (ERROR_TIMEOUT): for waiting on
+  // another process, e.g. until the program under test installed its table.
+  DWORD WaitUntil(const std::function<bool(const KbdTestState&)>& done, DWORD timeout_ms);
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;

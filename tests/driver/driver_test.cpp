@@ -287,6 +287,16 @@ TEST_F(TestDriver, SignalsTheTablesEventsByLayerModeUntilTheTableIsRemoved) {
   EXPECT_EQ(log.entries[1].TableEvents(), sent);
 }
 
+TEST_F(TestDriver, WaitsForAStateAndGivesUpAfterItsTimeout) {
+  auto table_installed = [](const KbdTestState& s) { return s.TableInstalled == 1; };
+  EXPECT_EQ(device_.WaitUntil(table_installed, 50), static_cast<DWORD>(ERROR_TIMEOUT));
+  control_ = OpenControl();
+  ASSERT_NE(control_, INVALID_HANDLE_VALUE) << GetLastError();
+  const std::vector<uint8_t> table = BuildTable(events_.Values());
+  ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE));
+  EXPECT_EQ(device_.WaitUntil(table_installed, 5000), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
 // Closing the control device without removing the table leaves nothing
 // behind: the next opener starts with no table and the layer off.
 TEST_F(TestDriver, ClosingTheControlDeviceDropsTheTableAndTheMode) {
@@ -368,6 +378,31 @@ TEST_F(TestDriver, EventValuesThatAreNoHandlesAreNeverSignalled) {
   EXPECT_EQ(Press({Make(kScanCodes[5])}), std::vector<int>());
   EXPECT_EQ(Press({Make(kScanCodes[7])}), std::vector<int>());
   EXPECT_EQ(Press({Make(kScanCodes[8])}), std::vector<int>{8});
+}
+
+// A full log keeps what came first, counts the rest, and keeps nothing after
+// the first entry that did not fit.
+TEST_F(TestDriver, AFullLogKeepsItsBeginningAndCountsWhatItDropped) {
+  control_ = OpenControl();
+  ASSERT_NE(control_, INVALID_HANDLE_VALUE) << GetLastError();
+  const std::vector<uint8_t> table = BuildTable(events_.Values());
+  const size_t table_entry = sizeof(KbdTestLogEntry) + KBDFILTR_TABLE_SIZE;
+  const size_t room = KBDTEST_LOG_CAPACITY - sizeof(KbdTestLogHeader) - sizeof(KbdTestLogEntry);
+  const size_t tables_kept = room / table_entry;
+  for (size_t i = 0; i < tables_kept + 3; ++i)
+    ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE));
+  ASSERT_TRUE(SendMode(control_, 1));  // small enough to fit, but after a dropped entry
+
+  Log log;
+  ASSERT_EQ(device_.ReadLog(&log), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_EQ(log.entries.size(), 1 + tables_kept);
+  EXPECT_EQ(log.dropped, 4u);
+  EXPECT_EQ(log.entries[0].kind, static_cast<uint32_t>(KBDTEST_LOG_CREATE));
+  for (size_t i = 1; i < log.entries.size(); ++i) EXPECT_EQ(log.entries[i].input, table) << i;
+
+  ASSERT_EQ(device_.ClearLog(), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(SendMode(control_, 0));
+  EXPECT_EQ(Lines(ReadLog()), std::vector<std::string>{"ioctl 0x00222138 in 1 00 -> 0x00000000"});
 }
 
 TEST(TestDriverLog, RejectsBytesThatAreNoWholeLog) {

@@ -1,9 +1,9 @@
 /* A stand-in keyboard filter driver for tests. It is never shipped and filters
  * no keyboard: key transitions come from a test through its test device
  * (see kbdfiltr_test_protocol.h). Towards the program under test it keeps the
- * control-device contract: the exclusive device \Device\kbdfiltr_QX7TL4, the key
- * table of 92 records with the events to signal, the one-byte layer mode, the
- * removal of the table.
+ * control-device contract: the device \Device\kbdfiltr_QX7TL4, held by its
+ * first open until that is closed, the key table of 92 records with the events
+ * to signal, the one-byte layer mode, the removal of the table.
  *
  * Event handles in the table belong to the process that sent it. The driver
  * opens that process and duplicates each handle into its own process, then
@@ -102,7 +102,8 @@ static void LogLocked(ULONG kind, ULONG code, const void* input, ULONG length, N
   KbdTestLogHeader* h = (KbdTestLogHeader*)g_log;
   ULONG size = (ULONG)((sizeof(KbdTestLogEntry) + length + 7u) & ~7u);
   KbdTestLogEntry* e;
-  if (length > KBDTEST_LOG_CAPACITY || size > KBDTEST_LOG_CAPACITY - h->UsedBytes) {
+  /* Once one entry did not fit, none is kept: the log stays a prefix of what happened. */
+  if (h->Dropped || length > KBDTEST_LOG_CAPACITY || size > KBDTEST_LOG_CAPACITY - h->UsedBytes) {
     h->Dropped++;
     return;
   }
@@ -203,8 +204,10 @@ static ULONG TransitionLocked(USHORT make, USHORT flags, ULONG* out, ULONG room)
 /* The process that sent a create or control request: dispatch routines of
  * this device run in the context of the sending thread (Wine stands the
  * sender's thread in for the current one; it has no IoGetRequestorProcessId).
- * Asked only while the sender waits for the answer: a close that comes from a
- * process that already ended has no sending thread. */
+ * Asked only for creates and control calls, never for a close, which may come
+ * from a process that already ended and so from no thread at all. (Wine does
+ * not make an open wait for the driver either: a process that ended right
+ * after opening would leave none to ask. Tests do not do that.) */
 static ULONG RequestorPid(void) {
   return (ULONG)(ULONG_PTR)PsGetCurrentProcessId();
 }

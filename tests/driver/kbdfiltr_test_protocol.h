@@ -54,8 +54,8 @@ typedef struct KbdTestTransition {
  * each a KbdTestLogEntry followed by its input bytes, padded so the next entry
  * starts at a multiple of 8. The output buffer must hold KBDTEST_LOG_CAPACITY
  * bytes. The log holds everything that reached the control device since the
- * driver started or the log was last cleared; when it is full, later entries
- * are counted in Dropped and not kept. */
+ * driver started or the log was last cleared; from the first entry that does
+ * not fit on, entries are counted in Dropped and not kept. */
 #define KBDTEST_LOG_CAPACITY 65536u
 #define KBDTEST_LOG_MAGIC 0x474F4C4Bu /* "KLOG" */
 
