@@ -19,7 +19,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
   /usr/lib/wine/wineserver -w
 fi
-/usr/lib/wine/wineserver -p
+/usr/lib/wine/wineserver -p || true   # already running for this prefix: use it
 # Start Wine's own services now, detached from any test's output: a service
 # started by the first test would inherit its pipes and hold ctest waiting.
 /usr/lib/wine/wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
