@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,12 @@ TEST_F(HidContract, EnumeratesOpensAndLaysOutWinesInterfaces) {
     ExpectTableMatchesCaps(d, platform::HidpReportType::Input, "input");
     ExpectTableMatchesCaps(d, platform::HidpReportType::Output, "output");
     ExpectTableMatchesCaps(d, platform::HidpReportType::Feature, "feature");
+    std::printf("interface %04x:%04x page %04x usage %04x: input %u bytes, %u button + %u value caps, %u items; "
+                "output %u bytes, %u items; feature %u bytes, %u items\n",
+                d.Attributes.VendorID, d.Attributes.ProductID, d.Caps.UsagePage, d.Caps.Usage,
+                d.Caps.InputReportByteLength, d.Caps.NumberInputButtonCaps, d.Caps.NumberInputValueCaps,
+                d.InputItemCount, d.Caps.OutputReportByteLength, d.OutputItemCount, d.Caps.FeatureReportByteLength,
+                d.FeatureItemCount);
     const platform::HidpCaps caps = d.Caps;
     Close(d);
     EXPECT_EQ(d.Handle, nullptr);
