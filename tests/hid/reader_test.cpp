@@ -132,6 +132,22 @@ TEST_F(Reader, ReportsQueuedBeforeTheReaderStartsAreReadInOrder) {
   Destroy(d);
 }
 
+TEST_F(Reader, FlushDiscardsWhatWasQueuedBeforeTheReaderStarts) {
+  HidDevice d;
+  Recorder r;
+  ASSERT_EQ(OpenForReading(d, paths.consumerControl.c_str()), 1);
+  sim::PushInputReport(paths.consumerControl, {1, 0xFE, 0});
+  ASSERT_EQ(sim::HidQueuedReportCount(paths.consumerControl), 1);
+  EXPECT_TRUE(platform::HidFlushQueue(d.Handle));
+  EXPECT_EQ(sim::HidQueuedReportCount(paths.consumerControl), 0);
+  ASSERT_EQ(StartReading(d, Recorder::Callback, &r), 1);
+  ASSERT_TRUE(sim::WaitForQuiescence());
+  EXPECT_EQ(r.Reports().size(), 0u);
+  Push({1, 0, 0});
+  EXPECT_EQ(r.Reports(), (std::vector<Bytes>{{1, 0, 0}}));
+  Destroy(d);
+}
+
 TEST_F(Reader, UnplugWhileWaitingEndsTheReaderAndLeavesTheRecordOpen) {
   HidDevice d;
   Recorder r;

@@ -213,8 +213,8 @@ TEST_F(ReportTables, OutputButtonsAgainstTheFirstOutputValue) {
     sim::HidInterface d = Plain();
     d.buttonCaps[kOut].push_back(sim::ButtonCaps(8, 0, 1, 5));
     d.buttonCaps[kOut].push_back(sim::ButtonCaps(8, 0, 6, 6));
-    // Reversed by exactly one more than min = max + 1 would be refused by the
-    // range rule too; use a single usage whose following word is read as max.
+    // A single usage: the check reads its storage as a range, the usage as
+    // UsageMin and the word after it as UsageMax.
     platform::HidpValueCaps v = sim::ValueCaps(1, 0, false, 0, 0);
     v.Range.UsageMin = static_cast<uint16_t>(12 + offset);
     v.Range.UsageMax = 10;  // the word after NotRange.Usage
