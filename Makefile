@@ -49,7 +49,8 @@ test-product: windows-x86
 bench: bootstrap-native
 	cmake --preset native-release $(CMAKE_FLAGS) >/dev/null
 	cmake --build build/native-release -j $(JOBS) --target tavlo_benchmarks
-	./build/native-release/benchmarks/tavlo_benchmarks
+	./build/native-release/benchmarks/tavlo_benchmarks --benchmark_repetitions=9 \
+	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf build

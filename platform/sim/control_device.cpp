@@ -179,6 +179,10 @@ std::vector<ControlCall> ControlCalls() {
   std::lock_guard<std::mutex> lock(MachineMutex());
   return D().calls;
 }
+void ClearControlCalls() {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  D().calls.clear();
+}
 size_t ControlCallCount() {
   std::lock_guard<std::mutex> lock(MachineMutex());
   return D().calls.size();

@@ -47,6 +47,7 @@ uint8_t FilterLayerMode();
 int FilterOpenCount();   // successful opens since the reset
 int FilterCloseCount();  // closes of an open device handle since the reset
 std::vector<ControlCall> ControlCalls();
+void ClearControlCalls();
 size_t ControlCallCount();
 // Blocks until at least `count` control calls have been made since the reset.
 bool WaitForControlCallCount(size_t count, uint32_t timeoutMs = 10000);
