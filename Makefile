@@ -8,12 +8,12 @@ WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 
 .PHONY: run test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
-        test-native test-asan test-tsan test-windows test-product clean
+        test-native test-asan test-tsan test-windows test-product bench clean
 
 run: bootstrap-native
 	cmake --preset native $(CMAKE_FLAGS) >/dev/null
-	cmake --build build/native -j $(JOBS) --target tavlo-keymap
-	./build/native/tools/tavlo-keymap
+	cmake --build build/native -j $(JOBS) --target tavlo-sim
+	./build/native/tools/tavlo-sim --trace < tools/sessions/sample.txt
 
 test: bootstrap test-native test-asan test-tsan test-windows test-product
 	@echo "make test: every tier passed"
@@ -44,6 +44,15 @@ test-windows: windows-x64
 
 test-product: windows-x86
 	./scripts/check-product.sh build/windows-x86
+
+# Speed measurements (Google Benchmark) on the optimised native build.
+bench: bootstrap-native
+	cmake --preset native-release $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/native-release -j $(JOBS) --target tavlo_benchmarks hid_benchmark
+	./build/native-release/benchmarks/tavlo_benchmarks --benchmark_repetitions=9 \
+	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+	./build/native-release/benchmarks/hid_benchmark --benchmark_repetitions=9 \
+	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 clean:
 	rm -rf build

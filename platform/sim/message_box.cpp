@@ -1,0 +1,50 @@
+// Simulated message boxes.
+#include <cstdio>
+#include <mutex>
+
+#include "platform/message_box.h"
+#include "platform/sim/machine.h"
+#include "platform/sim/sim_message_box.h"
+#include "platform/sim/sim_trace.h"
+
+namespace platform::sim {
+
+namespace {
+
+std::vector<ShownMessageBox>& Boxes() {
+  static auto* boxes = new std::vector<ShownMessageBox>();
+  return *boxes;
+}
+
+const bool g_registered = [] {
+  RegisterResetHook([] {
+    std::lock_guard<std::mutex> lock(MachineMutex());
+    Boxes().clear();
+  });
+  return true;
+}();
+
+}  // namespace
+
+std::vector<ShownMessageBox> MessageBoxesShown() {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  return Boxes();
+}
+
+}  // namespace platform::sim
+
+namespace platform {
+
+using namespace platform::sim;
+
+int ShowMessageBox(void* owner, const char16_t* text, const char16_t* caption, uint32_t style) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  if (ShouldFailLocked("MessageBox")) return 0;
+  Boxes().push_back({owner, text ? text : u"", caption ? caption : u"", style});
+  char tail[32];
+  std::snprintf(tail, sizeof tail, "\" style 0x%08x", static_cast<unsigned>(style));
+  TraceLocked("message-box \"" + Utf8(text) + tail);
+  return kIdOk;
+}
+
+}  // namespace platform

@@ -1,0 +1,311 @@
+// The driver link and the dispatcher against the simulated filter driver and
+// input stream: what reaches the driver and what gets typed.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "layer/driver_link.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_driver.h"
+#include "platform/sim/sim_input.h"
+#include "platform/sim/sim_message_box.h"
+#include "platform/sim/sim_trace.h"
+#include "tests/layer/link_fixture.h"
+
+using namespace tavlo;
+using namespace tavlo::testing;
+namespace sim = platform::sim;
+
+namespace {
+
+constexpr uint8_t kLayerKey = 0x76;
+constexpr uint8_t kScanA = 0x1E;
+constexpr uint8_t kScanG = 0x22;
+void* const kWindow = reinterpret_cast<void*>(uintptr_t{0x5A5A0});
+
+// The key table encoded from the record format, independently of the system.
+std::vector<uint8_t> EncodeTableFromEvents() {
+  std::vector<uint8_t> out;
+  auto put = [&out](uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+  };
+  auto record = [&](uint32_t action, uint16_t makeCode, uint16_t flags, platform::Handle event) {
+    put(action, 4);
+    put(makeCode, 2);
+    put(flags, 2);
+    put(0, 8);
+    put(platform::SignExtendHandleValue(reinterpret_cast<uintptr_t>(event), sizeof(void*) * 8), 8);
+  };
+  for (int i = 0; i < 45; ++i) {
+    record(0x00010201, LayerKeyMap[i].ScanCode, 0, KeyEvents[i]);
+    record(0x00010200, LayerKeyMap[i].ScanCode, 1, KeyEvents[i]);
+  }
+  record(1, 0x76, 0, KeyEvents[45]);
+  record(1, 0x76, 1, KeyEvents[46]);
+  return out;
+}
+
+std::vector<uint8_t> ModesSent() {
+  std::vector<uint8_t> modes;
+  for (const sim::ControlCall& call : sim::ControlCalls())
+    if (call.code == IOCTL_SET_LAYER_MODE && call.input.size() == 1) modes.push_back(call.input[0]);
+  return modes;
+}
+
+}  // namespace
+
+TEST_F(LinkTest, OpenInstallsTheTableOnceAndStartsTheDispatcher) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  EXPECT_TRUE(platform::IsUsableHandle(DriverHandle));
+  EXPECT_NE(DispatcherThread(), nullptr);
+  Settle();
+  const std::vector<sim::ControlCall> calls = sim::ControlCalls();
+  ASSERT_EQ(calls.size(), 1u) << "no layer mode is sent after the table";
+  EXPECT_EQ(calls[0].code, 0x0022210Cu);
+  EXPECT_EQ(calls[0].input, EncodeTableFromEvents());
+  EXPECT_TRUE(sim::FilterTableInstalled());
+  EXPECT_EQ(sim::FilterTableRecordCount(), 92u);
+  EXPECT_TRUE(sim::MessageBoxesShown().empty());
+  EXPECT_EQ(sim::FilterLayerMode(), 0);
+}
+
+TEST_F(LinkTest, CloseRemovesTheTableStopsTheDispatcherThenClosesTheDevice) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  const platform::Handle thread = DispatcherThread();
+  sim::ClearTrace();
+  CloseKeyFilter();
+  EXPECT_EQ(DriverHandle, nullptr);
+  EXPECT_EQ(DispatcherThread(), nullptr);
+  const std::vector<sim::ControlCall> calls = sim::ControlCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].code, IOCTL_SET_KEY_TABLE);
+  EXPECT_TRUE(calls[1].inputNull);
+  EXPECT_TRUE(calls[1].input.empty());
+  EXPECT_EQ(sim::TraceLines(), (std::vector<std::string>{"ioctl 0x0022210c in 0", "driver close"}));
+  EXPECT_FALSE(sim::FilterDeviceOpen());
+  EXPECT_EQ(sim::LiveThreadCount(), 0) << "the dispatcher ended before the close returned";
+  // Its handle was released with it.
+  uint32_t code = 0;
+  EXPECT_FALSE(platform::GetThreadExitCode(thread, &code));
+  EXPECT_EQ(sim::UseOfClosedHandleCount(), 1);
+  sim::ResetMachine();  // the deliberate look-up above is not a fault of the system
+}
+
+TEST_F(LinkTest, MissingDriverShowsOneBoxAndNeverTalksToTheDriver) {
+  sim::SetFilterDriverPresent(false);
+  EXPECT_EQ(OpenKeyFilter(kWindow), kKeyFilterMissing);
+  EXPECT_EQ(DriverHandle, platform::InvalidHandle());
+  EXPECT_EQ(DispatcherThread(), nullptr);
+  EXPECT_EQ(sim::LiveThreadCount(), 0);
+  const std::vector<sim::ShownMessageBox> boxes = sim::MessageBoxesShown();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, u"Detected that the driver is not fully installed!");
+  EXPECT_EQ(boxes[0].style, 0x00040000u);
+  EXPECT_EQ(boxes[0].caption, u"Tavlo");
+  EXPECT_EQ(boxes[0].owner, kWindow);
+
+  // The rest of the run: layer switches only store the mode, key presses do
+  // nothing, and the shutdown does nothing either.
+  sim::SetFilterDriverPresent(true);  // even a driver that turns up later is not used
+  SendLayerMode(1);
+  EXPECT_EQ(LayerMode.load(), 1);
+  SendLayerMode(0);
+  EXPECT_EQ(LayerMode.load(), 0);
+  sim::PressScanCode(kLayerKey);
+  sim::PressScanCode(kScanG);
+  CloseKeyFilter();
+  EXPECT_EQ(DriverHandle, platform::InvalidHandle());
+  CloseKeyEvents();
+  EXPECT_EQ(sim::ControlCallCount(), 0u);
+  EXPECT_EQ(sim::FilterOpenCount(), 0);
+  EXPECT_EQ(sim::SentInputCount(), 0u);
+  EXPECT_EQ(sim::TraceLines(),
+            (std::vector<std::string>{"driver open failed",
+                                      "message-box \"Detected that the driver is not fully installed!\" style 0x00040000"}));
+  DriverHandle = nullptr;
+}
+
+TEST_F(LinkTest, LayerKeySendsItsModeOnEveryTransition) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  Press(kLayerKey);
+  Press(kLayerKey);  // auto-repeat: sent again
+  Release(kLayerKey);
+  Release(kLayerKey);
+  EXPECT_EQ(ModesSent(), (std::vector<uint8_t>{1, 1, 0, 0}));
+  EXPECT_EQ(LayerMode.load(), 0);
+  EXPECT_EQ(sim::SentInputCount(), 0u);
+  const std::vector<sim::ControlCall> calls = sim::ControlCalls();
+  ASSERT_EQ(calls.size(), 5u);
+  EXPECT_EQ(calls[1].code, 0x00222138u);
+  EXPECT_EQ(calls[1].input, std::vector<uint8_t>{1});
+}
+
+TEST_F(LinkTest, CharacterKeyTypesOneUnicodeKeyDownOnlyWhileTheLayerIsOn) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  Tap(kScanG);
+  EXPECT_EQ(sim::SentInputCount(), 0u) << "layer off: the driver reports nothing";
+  Press(kLayerKey);
+  Tap(kScanG);
+  Release(kLayerKey);
+  Tap(kScanG);
+  const std::vector<platform::InputEvent> sent = sim::SentInputs();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].type, platform::kInputKeyboard);
+  EXPECT_EQ(sent[0].ki.wVk, 0);
+  EXPECT_EQ(sent[0].ki.wScan, 0x0242);
+  EXPECT_EQ(sent[0].ki.dwFlags, 4u);
+  EXPECT_EQ(sent[0].ki.time, 0u);
+  EXPECT_EQ(sent[0].ki.dwExtraInfo, 0u);
+  EXPECT_EQ(sim::SendInputCallCount(), 1);
+}
+
+TEST_F(LinkTest, ShiftAndCapsLockChoiceOverEveryCharacterKey) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  Press(kLayerKey);
+  struct State {
+    bool shift;
+    bool caps;
+  };
+  for (State state : {State{false, false}, State{true, false}, State{false, true}, State{true, true}}) {
+    sim::SetShiftDown(state.shift);
+    sim::SetCapsLock(state.caps);
+    std::u16string expected;
+    sim::ClearSentInputs();
+    for (int slot = 0; slot < kCharacterKeyCount; ++slot) {
+      const bool letter = slot < 26;
+      const bool shifted = letter ? (state.shift != state.caps) : state.shift;
+      expected += shifted ? LayerKeyMap[slot].ShiftText : LayerKeyMap[slot].Text;
+      Tap(LayerKeyMap[slot].ScanCode);
+    }
+    EXPECT_EQ(sim::TypedText(), expected) << "shift " << state.shift << " caps " << state.caps;
+    for (const platform::InputEvent& e : sim::SentInputs()) EXPECT_EQ(e.ki.dwFlags, 4u);
+  }
+}
+
+TEST_F(LinkTest, EmptyTextMakesNoInputCall) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  Press(kLayerKey);
+  Tap(0x1A);  // left bracket: nothing without Shift
+  EXPECT_EQ(sim::SendInputCallCount(), 0);
+  sim::SetShiftDown(true);
+  Tap(0x1A);
+  EXPECT_EQ(sim::TypedText(), u"\u00B6");
+  EXPECT_EQ(InjectText(u""), 0);
+  EXPECT_EQ(InjectText(nullptr), 0);
+  EXPECT_EQ(sim::SendInputCallCount(), 1);
+}
+
+TEST_F(LinkTest, SeveralCodeUnitsAreSeveralKeyDownsEachWithItsOwnCall) {
+  const char16_t text[] = u"\u0253a\u0257\U0001F600";  // 5 code units, one pair
+  EXPECT_EQ(InjectText(text), 5);
+  EXPECT_EQ(sim::SendInputCallCount(), 5);
+  EXPECT_EQ(sim::TypedText(), text);
+  for (const platform::InputEvent& e : sim::SentInputs()) {
+    EXPECT_EQ(e.ki.dwFlags, platform::kKeyEventUnicode) << "key-downs only";
+    EXPECT_EQ(e.ki.wVk, 0);
+  }
+  // A call that inserts nothing is not retried; the rest is still sent.
+  sim::ClearSentInputs();
+  sim::FailCall("SendInput", 2);
+  EXPECT_EQ(InjectText(u"xyz"), 2);
+  EXPECT_EQ(sim::TypedText(), u"xz");
+}
+
+TEST_F(LinkTest, PendingKeysAreServedBeforeTheStopEvent) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  const platform::Handle thread = DispatcherThread();
+  // Keep the dispatcher busy typing slot 0 while slot 3 and the stop event
+  // both become pending.
+  sim::HoldInput(true);
+  platform::SetEvent(KeyEvents[0]);
+  ASSERT_TRUE(sim::WaitForHeldSendInput());
+  platform::SetEvent(KeyEvents[kStopEventSlot]);
+  platform::SetEvent(KeyEvents[3]);
+  sim::HoldInput(false);
+  ASSERT_EQ(platform::WaitForOne(thread, 5000), platform::kWaitObject0);
+  uint32_t code = 1;
+  ASSERT_TRUE(platform::GetThreadExitCode(thread, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(sim::TypedText(), std::u16string(LayerKeyMap[0].Text) + LayerKeyMap[3].Text);
+  EXPECT_EQ(DispatcherThread(), nullptr);
+  platform::CloseHandle(thread);
+  // With no dispatcher left, the shutdown does nothing; the device is
+  // released by the process end (the fixture plays it).
+  CloseKeyFilter();
+  EXPECT_EQ(sim::ControlCallCount(), 1u);
+}
+
+TEST_F(LinkTest, IdleDispatcherMakesNoWakeUps) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  const long before = sim::WaitCallCount();
+  platform::Sleep(100);
+  Settle();
+  EXPECT_EQ(sim::WaitCallCount(), before) << "no wait while nothing is signalled";
+  Press(kLayerKey);
+  EXPECT_EQ(sim::WaitCallCount(), before + 1) << "one wait per served event";
+}
+
+TEST_F(LinkTest, FailedTableInstallStillStartsTheDispatcher) {
+  sim::FailCall("DeviceIoControl", 1, 31);
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  EXPECT_NE(DispatcherThread(), nullptr);
+  Settle();
+  EXPECT_FALSE(sim::FilterTableInstalled());
+  CloseKeyFilter();
+  EXPECT_EQ(sim::ControlCallCount(), 2u);
+  EXPECT_EQ(DriverHandle, nullptr);
+}
+
+TEST_F(LinkTest, DispatcherThatCannotStartLeavesTheLinkOpenAndShutdownAlone) {
+  sim::FailCall("CreateThread");
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  EXPECT_EQ(DispatcherThread(), nullptr);
+  EXPECT_TRUE(sim::FilterTableInstalled());
+  CloseKeyFilter();
+  EXPECT_EQ(sim::ControlCallCount(), 1u) << "no removal without a dispatcher";
+  EXPECT_TRUE(platform::IsUsableHandle(DriverHandle));
+  EXPECT_TRUE(sim::FilterDeviceOpen());
+}
+
+TEST_F(LinkTest, MissingKeyEventStartsNoDispatcher) {
+  CloseKeyEvents();
+  sim::FailCall("CreateEvent", 48);  // the stop event
+  CreateKeyEvents();
+  ASSERT_EQ(KeyEvents[kStopEventSlot], nullptr);
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  EXPECT_EQ(DispatcherThread(), nullptr);
+  EXPECT_EQ(sim::LiveThreadCount(), 0);
+}
+
+TEST_F(LinkTest, SecondOpenLeavesTheOpenLinkAlone) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  const platform::Handle device = DriverHandle;
+  const platform::Handle thread = DispatcherThread();
+  EXPECT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  EXPECT_EQ(DriverHandle, device);
+  EXPECT_EQ(DispatcherThread(), thread);
+  EXPECT_EQ(sim::FilterOpenCount(), 1);
+  EXPECT_EQ(sim::ControlCallCount(), 1u);
+  EXPECT_TRUE(sim::MessageBoxesShown().empty());
+}
+
+TEST_F(LinkTest, SendLayerModeWithoutAnOpenDriverOnlyStoresTheMode) {
+  for (platform::Handle h : {platform::NullHandle(), platform::InvalidHandle()}) {
+    DriverHandle = h;
+    SendLayerMode(1);
+    EXPECT_EQ(LayerMode.load(), 1);
+    SendLayerMode(0);
+    EXPECT_EQ(LayerMode.load(), 0);
+  }
+  DriverHandle = nullptr;
+  EXPECT_EQ(sim::ControlCallCount(), 0u);
+}

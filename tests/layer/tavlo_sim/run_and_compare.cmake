@@ -1,0 +1,18 @@
+# Runs tavlo-sim and compares its standard output with an expected file.
+#   -DSIM=program -DARGS=a|b|c [-DINPUT=file] -DEXPECTED=file [-DEXPECT_RC=n]
+string(REPLACE "|" ";" args "${ARGS}")
+if(NOT DEFINED EXPECT_RC)
+  set(EXPECT_RC 0)
+endif()
+if(DEFINED INPUT)
+  execute_process(COMMAND ${SIM} ${args} INPUT_FILE ${INPUT} OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+else()
+  execute_process(COMMAND ${SIM} ${args} INPUT_FILE /dev/null OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc)
+endif()
+file(READ ${EXPECTED} expected)
+if(NOT rc EQUAL EXPECT_RC)
+  message(FATAL_ERROR "tavlo-sim exited with ${rc}, expected ${EXPECT_RC}\n${err}")
+endif()
+if(NOT out STREQUAL expected)
+  message(FATAL_ERROR "tavlo-sim output differs from ${EXPECTED}\n--- got ---\n${out}--- expected ---\n${expected}")
+endif()
