@@ -146,11 +146,23 @@ std::vector<std::wstring> MultiSzProperty(HDEVINFO set, SP_DEVINFO_DATA* data, D
   return out;
 }
 
-bool IsTestKeyboardNode(HDEVINFO set, SP_DEVINFO_DATA* data) {
+// The nodes a plug makes: the root node with our hardware ID, and the HID
+// class driver's child of it, HID\\VID_1C4F&PID_0002\\<n> (the model's real
+// interfaces carry &MI_ or &COL tags after the product ID).
+bool IsRootNode(HDEVINFO set, SP_DEVINFO_DATA* data) {
   for (const std::wstring& id : MultiSzProperty(set, data, SPDRP_HARDWAREID)) {
     if (Lower(id) == Lower(kHardwareId)) return true;
   }
   return false;
+}
+
+bool IsChildNode(HDEVINFO set, SP_DEVINFO_DATA* data) {
+  wchar_t instance[kMaxDeviceId] = {};
+  if (!SetupDiGetDeviceInstanceIdW(set, data, instance, kMaxDeviceId, nullptr)) return false;
+  std::wstring id = Lower(instance);
+  const std::wstring child = Lower(std::wstring(L"HID\\") + kDeviceName + L"\\");
+  return id.compare(0, child.size(), child) == 0 &&
+         id.find(L'\\', child.size()) == std::wstring::npos;
 }
 
 bool ContainsPath(const std::vector<std::wstring>& paths, const std::wstring& path) {
@@ -188,6 +200,28 @@ bool RemoveNode(HDEVINFO set, SP_DEVINFO_DATA* data, std::wstring* error) {
   return true;
 }
 
+// Removes the root nodes of the test keyboard (children false) or the HID
+// class driver's child nodes of them (children true), present or not.
+template <typename Note>
+void RemoveNodes(bool children, Note& note) {
+  HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  if (set == INVALID_HANDLE_VALUE) {
+    note(LastErrorText(L"SetupDiGetClassDevsW"));
+    return;
+  }
+  std::vector<SP_DEVINFO_DATA> ours;
+  SP_DEVINFO_DATA data = {};
+  data.cbSize = sizeof(data);
+  for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
+    if (children ? IsChildNode(set, &data) : IsRootNode(set, &data)) ours.push_back(data);
+  }
+  for (SP_DEVINFO_DATA& node : ours) {
+    std::wstring failure;
+    if (!RemoveNode(set, &node, &failure)) note(failure);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+}
+
 // The installed copies of our INF in the system's INF folder.
 std::vector<std::wstring> InstalledInfCopies() {
   std::vector<std::wstring> out;
@@ -196,7 +230,7 @@ std::vector<std::wstring> InstalledInfCopies() {
   if (n == 0 || n >= MAX_PATH) return out;
   std::wstring folder = std::wstring(windows) + L"\\inf\\";
   WIN32_FIND_DATAW found = {};
-  HANDLE search = FindFirstFileW((folder + L"oem*.inf").c_str(), &found);
+  HANDLE search = FindFirstFileW((folder + L"*.inf").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return out;
   do {
     std::wstring path = folder + found.cFileName;
@@ -371,28 +405,21 @@ bool CleanUp(std::wstring* error) {
     ok = false;
   };
 
-  HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
-  if (set != INVALID_HANDLE_VALUE) {
-    SP_DEVINFO_DATA data = {};
-    data.cbSize = sizeof(data);
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
-      std::wstring failure;
-      if (IsTestKeyboardNode(set, &data) && !RemoveNode(set, &data, &failure)) note(failure);
-    }
-    SetupDiDestroyDeviceInfoList(set);
-  } else {
-    note(LastErrorText(L"SetupDiGetClassDevsW"));
-  }
-
-  // The interfaces go with their nodes.
+  // Root nodes first: removing one takes its HID child away. Only once the
+  // driver has let go of every keyboard are the children's leftover nodes
+  // deleted; deleting a child's node while the system is still removing the
+  // child leaves its interface marked enabled inside Wine, and the next plug
+  // then never shows its interface.
+  RemoveNodes(false, note);
   DWORD start = GetTickCount();
-  while (!KeyboardInterfacePaths().empty()) {
+  while (!KeyboardInterfacePaths().empty() || CountKeyboards() > 0) {
     if (GetTickCount() - start > 10000) {
       note(L"test keyboard interfaces still present");
       break;
     }
     Sleep(5);
   }
+  if (ok) RemoveNodes(true, note);
 
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager != nullptr) {

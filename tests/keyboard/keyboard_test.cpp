@@ -182,6 +182,8 @@ TEST_F(TestKeyboard, PluggedKeyboardIsListedWithItsIdentityAndConsumerCollection
       << Narrow(k.interface_path);
   EXPECT_TRUE(Listed(k.interface_path));
   EXPECT_EQ(testkbd::CountKeyboards(), 1);
+  std::printf("[ info ] node %s, interface %s\n", Narrow(k.instance_id).c_str(),
+              Narrow(k.interface_path).c_str());
 
   Handle device(OpenInterface(k.interface_path));
   ASSERT_TRUE(device.valid()) << GetLastError();
@@ -446,6 +448,11 @@ TEST_F(TestKeyboard, CleanUpRemovesNodesServiceAndFiles) {
                                           reinterpret_cast<BYTE*>(ids), sizeof(ids) - 4, nullptr) &&
         Lower(ids) == L"tavlo\\testkeyboard")
       ++left;
+    // Nor the HID class driver's child nodes, HID\VID_1C4F&PID_0002\<n>.
+    wchar_t instance[256] = {};
+    if (SetupDiGetDeviceInstanceIdW(set, &data, instance, 256, nullptr) &&
+        Lower(instance).rfind(L"hid\\vid_1c4f&pid_0002\\", 0) == 0)
+      ++left;
   }
   SetupDiDestroyDeviceInfoList(set);
   EXPECT_EQ(left, 0);
@@ -463,6 +470,12 @@ TEST_F(TestKeyboard, CleanUpRemovesNodesServiceAndFiles) {
   GetSystemDirectoryW(system, MAX_PATH);
   std::wstring image = std::wstring(system) + L"\\drivers\\tavlo_testkbd.sys";
   EXPECT_EQ(GetFileAttributesW(image.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // No installed copy of the INF either.
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  std::wstring inf = std::wstring(windows) + L"\\inf\\tavlo_testkbd.inf";
+  EXPECT_EQ(GetFileAttributesW(inf.c_str()), INVALID_FILE_ATTRIBUTES);
 
   // Cleaning up again is harmless, and the keyboard installs afresh.
   EXPECT_TRUE(testkbd::CleanUp(&error)) << Narrow(error);
