@@ -5,6 +5,7 @@
 #include <devguid.h>
 #include <winsvc.h>
 
+#include <cstring>
 #include <cwctype>
 
 extern "C" {
@@ -379,9 +380,39 @@ int PushReport(const void* report, size_t length) {
   return static_cast<int>(taken);
 }
 
-int PushLayerKey(bool held) {
-  const unsigned char report[3] = {0x01, static_cast<unsigned char>(held ? 0xFE : 0x00), 0x00};
-  return PushReport(report, sizeof(report));
+int PushReportTo(const Keyboard& keyboard, const void* report, size_t length) {
+  TESTKBD_TARGETED_REPORT targeted = {};
+  size_t slash = keyboard.instance_id.find_last_of(L'\\');
+  std::wstring instance =
+      slash == std::wstring::npos ? keyboard.instance_id : keyboard.instance_id.substr(slash + 1);
+  if (instance.empty() || instance.size() >= TESTKBD_MAX_INSTANCE) return -1;
+  if (length == 0 || length > TESTKBD_MAX_REPORT) return -1;
+  for (size_t i = 0; i < instance.size(); ++i)
+    targeted.Instance[i] = static_cast<unsigned short>(instance[i]);
+  targeted.Length = static_cast<unsigned long>(length);
+  std::memcpy(targeted.Report, report, length);
+
+  HANDLE control = CreateFileW(TESTKBD_CONTROL_WIN32_PATH, GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (control == INVALID_HANDLE_VALUE) return -1;
+  ULONG taken = 0;
+  DWORD returned = 0;
+  BOOL ok = DeviceIoControl(control, IOCTL_TESTKBD_PUSH_REPORT_TO, &targeted, sizeof(targeted),
+                            &taken, sizeof(taken), &returned, nullptr);
+  CloseHandle(control);
+  if (!ok || returned != sizeof(taken)) return -1;
+  return static_cast<int>(taken);
+}
+
+namespace {
+const unsigned char kLayerHeld[3] = {0x01, 0xFE, 0x00};
+const unsigned char kLayerUp[3] = {0x01, 0x00, 0x00};
+}  // namespace
+
+int PushLayerKey(bool held) { return PushReport(held ? kLayerHeld : kLayerUp, 3); }
+
+int PushLayerKeyTo(const Keyboard& keyboard, bool held) {
+  return PushReportTo(keyboard, held ? kLayerHeld : kLayerUp, 3);
 }
 
 int CountKeyboards() {

@@ -42,8 +42,13 @@ bool Unplug(const Keyboard& keyboard, std::wstring* error, DWORD timeout_ms = 10
 // be reached or refuses the report (length 0 or over 64 bytes).
 int PushReport(const void* report, size_t length);
 
+// The same for one plugged keyboard only: 1 when it took the report, 0 when
+// it is not plugged, -1 as above.
+int PushReportTo(const Keyboard& keyboard, const void* report, size_t length);
+
 // The Consumer-Control report of the layer key: 01 FE 00 held, 01 00 00 up.
 int PushLayerKey(bool held);
+int PushLayerKeyTo(const Keyboard& keyboard, bool held);
 
 // Number of keyboards the driver serves right now, or -1 when the driver is
 // not loaded.

@@ -403,9 +403,28 @@ TEST_F(TestKeyboard, TwoKeyboardsBothGetReportsAndOneSurvivesTheOthersUnplug) {
   EXPECT_EQ(ReadOne(da.h), (std::vector<unsigned char>{0x01, 0xFE, 0x00}));
   EXPECT_EQ(ReadOne(db.h), (std::vector<unsigned char>{0x01, 0xFE, 0x00}));
 
+  // A report aimed at one keyboard reaches only that one.
+  ASSERT_EQ(testkbd::PushLayerKeyTo(b, false), 1);
+  EXPECT_EQ(ReadOne(db.h), (std::vector<unsigned char>{0x01, 0x00, 0x00}));
+  {
+    PendingRead quiet(da.h);
+    ASSERT_TRUE(quiet.started());
+    ASSERT_EQ(testkbd::PushLayerKeyTo(a, true), 1);
+    ASSERT_TRUE(quiet.Wait(5000));
+    EXPECT_EQ(quiet.bytes(), (std::vector<unsigned char>{0x01, 0xFE, 0x00}));
+  }
+  // b got nothing meanwhile: its next report is the one pushed to it next.
+  const unsigned char other[3] = {0x01, 0xFD, 0x00};
+  ASSERT_EQ(testkbd::PushReportTo(b, other, sizeof(other)), 1);
+  EXPECT_EQ(ReadOne(db.h), (std::vector<unsigned char>{0x01, 0xFD, 0x00}));
+  Keyboard stranger;
+  stranger.instance_id = L"ROOT\\VID_1C4F&PID_0002\\9999";
+  EXPECT_EQ(testkbd::PushLayerKeyTo(stranger, true), 0);
+
   ASSERT_TRUE(UnplugOne(a));
   EXPECT_FALSE(Listed(a.interface_path));
   EXPECT_TRUE(Listed(b.interface_path));
+  EXPECT_EQ(testkbd::PushLayerKeyTo(a, true), 0);
   ASSERT_EQ(testkbd::PushLayerKey(false), 1);
   EXPECT_EQ(ReadOne(db.h), (std::vector<unsigned char>{0x01, 0x00, 0x00}));
 }

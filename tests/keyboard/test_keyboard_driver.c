@@ -97,6 +97,7 @@ typedef struct {
 /* The minidriver's part of each device's extension. */
 typedef struct {
   PDEVICE_OBJECT Device;    /* the functional device the class driver made */
+  WCHAR Instance[TESTKBD_MAX_INSTANCE]; /* the device node's instance, e.g. 0001 */
   LIST_ENTRY Link;          /* in g_keyboards from AddDevice to removal */
   BOOLEAN Listed;
   BOOLEAN Removed;          /* surprise-removed or removed: reads fail */
@@ -351,12 +352,46 @@ static NTSTATUS NTAPI Power(PDEVICE_OBJECT device, PIRP irp) {
   return status;
 }
 
+/* Asks the bus for the device node's instance (the part of its instance ID
+ * that names this node among its siblings). Empty when the bus does not say. */
+static void QueryInstance(PDEVICE_OBJECT pdo, WCHAR* out) {
+  KEVENT event;
+  IO_STATUS_BLOCK io;
+  PIO_STACK_LOCATION stack;
+  PIRP irp;
+  NTSTATUS status;
+  out[0] = 0;
+  KeInitializeEvent(&event, NotificationEvent, FALSE);
+  io.Status = STATUS_NOT_SUPPORTED;
+  io.Information = 0;
+  irp = IoBuildSynchronousFsdRequest(IRP_MJ_PNP, pdo, NULL, 0, NULL, &event, &io);
+  if (irp == NULL) return;
+  irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
+  stack = IoGetNextIrpStackLocation(irp);
+  stack->MinorFunction = IRP_MN_QUERY_ID;
+  stack->Parameters.QueryId.IdType = BusQueryInstanceID;
+  status = IoCallDriver(pdo, irp);
+  if (status == STATUS_PENDING) {
+    KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, NULL);
+    status = io.Status;
+  }
+  if (NT_SUCCESS(status) && io.Information != 0) {
+    const WCHAR* id = (const WCHAR*)io.Information;
+    ULONG i;
+    for (i = 0; i + 1 < TESTKBD_MAX_INSTANCE && id[i] != 0; ++i) out[i] = id[i];
+    out[i] = 0;
+    ExFreePool((PVOID)io.Information);
+  }
+}
+
 static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT device) {
   KEYBOARD* keyboard =
       (KEYBOARD*)((HID_DEVICE_EXTENSION*)device->DeviceExtension)->MiniDeviceExtension;
   KIRQL irql;
   (void)driver;
   keyboard->Device = device;
+  QueryInstance(((HID_DEVICE_EXTENSION*)device->DeviceExtension)->PhysicalDeviceObject,
+                keyboard->Instance);
   InitializeListHead(&keyboard->PendingReads);
   keyboard->Removed = FALSE;
   keyboard->QueueHead = 0;
@@ -373,7 +408,19 @@ static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT device) {
 
 /* Hands the report to every listed keyboard: to its oldest waiting read, or
  * into its queue. Returns how many keyboards took it. */
-static ULONG PushReport(const UCHAR* report, ULONG length) {
+static WCHAR Upper(WCHAR c) { return (c >= L'a' && c <= L'z') ? (WCHAR)(c - L'a' + L'A') : c; }
+
+static BOOLEAN SameInstance(const WCHAR* a, const WCHAR* b) {
+  ULONG i;
+  for (i = 0; i < TESTKBD_MAX_INSTANCE; ++i) {
+    if (Upper(a[i]) != Upper(b[i])) return FALSE;
+    if (a[i] == 0) return TRUE;
+  }
+  return FALSE;
+}
+
+/* target: NULL for every keyboard. */
+static ULONG PushReport(const UCHAR* report, ULONG length, const WCHAR* target) {
   LIST_ENTRY done;
   PLIST_ENTRY entry;
   ULONG taken = 0;
@@ -384,6 +431,7 @@ static ULONG PushReport(const UCHAR* report, ULONG length) {
     KEYBOARD* keyboard = CONTAINING_RECORD(entry, KEYBOARD, Link);
     PIRP irp;
     if (keyboard->Removed) continue;
+    if (target != NULL && !SameInstance(keyboard->Instance, target)) continue;
     /* Queued reports go first, so a waiting read can only exist when the
      * queue is empty. */
     if (keyboard->QueueCount == 0 && (irp = PopReadLocked(keyboard)) != NULL) {
@@ -434,10 +482,24 @@ static NTSTATUS ControlDeviceControl(PIRP irp) {
         return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
       /* The system buffer holds input and output: copy the report first. */
       CopyBytes(report, buffer, in_length);
-      result = PushReport(report, in_length);
+      result = PushReport(report, in_length, NULL);
       if (out_length == 0) return Complete(irp, STATUS_SUCCESS, 0);
       CopyBytes(buffer, (const UCHAR*)&result, sizeof(result));
       return Complete(irp, STATUS_SUCCESS, sizeof(result));
+    case IOCTL_TESTKBD_PUSH_REPORT_TO: {
+      TESTKBD_TARGETED_REPORT targeted;
+      if (buffer == NULL || in_length != sizeof(targeted)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      if (out_length != 0 && out_length < sizeof(ULONG))
+        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+      CopyBytes((UCHAR*)&targeted, buffer, sizeof(targeted));
+      targeted.Instance[TESTKBD_MAX_INSTANCE - 1] = 0;
+      if (targeted.Length == 0 || targeted.Length > TESTKBD_MAX_REPORT)
+        return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      result = PushReport(targeted.Report, targeted.Length, (const WCHAR*)targeted.Instance);
+      if (out_length == 0) return Complete(irp, STATUS_SUCCESS, 0);
+      CopyBytes(buffer, (const UCHAR*)&result, sizeof(result));
+      return Complete(irp, STATUS_SUCCESS, sizeof(result));
+    }
     case IOCTL_TESTKBD_COUNT_KEYBOARDS:
       if (buffer == NULL || out_length < sizeof(ULONG)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
       result = CountKeyboards();

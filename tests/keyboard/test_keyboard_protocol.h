@@ -28,6 +28,19 @@
  * report, each either completing a waiting read or queueing it. */
 #define IOCTL_TESTKBD_PUSH_REPORT TESTKBD_CTL(0x801)
 
+/* Input: TESTKBD_TARGETED_REPORT. Output as for IOCTL_TESTKBD_PUSH_REPORT,
+ * counting only the keyboards whose device node has the given instance (the
+ * part of its instance ID after the last backslash, e.g. "0001"; compared
+ * without regard to case). */
+#define IOCTL_TESTKBD_PUSH_REPORT_TO TESTKBD_CTL(0x803)
+
+#define TESTKBD_MAX_INSTANCE 64
+typedef struct {
+  unsigned short Instance[TESTKBD_MAX_INSTANCE]; /* UTF-16, NUL-terminated */
+  unsigned long Length;                          /* 1..TESTKBD_MAX_REPORT */
+  unsigned char Report[TESTKBD_MAX_REPORT];
+} TESTKBD_TARGETED_REPORT;
+
 /* Output (4 bytes): the number of keyboards the driver currently serves. */
 #define IOCTL_TESTKBD_COUNT_KEYBOARDS TESTKBD_CTL(0x802)
 
