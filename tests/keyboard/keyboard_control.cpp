@@ -249,6 +249,50 @@ std::vector<std::wstring> InstalledInfCopies() {
   return out;
 }
 
+// One call on the driver's control device with a 4-byte result; -1 when the
+// device cannot be reached or refuses the call.
+int ControlCall(DWORD code, const void* in, DWORD in_length) {
+  HANDLE control = CreateFileW(TESTKBD_CONTROL_WIN32_PATH, GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (control == INVALID_HANDLE_VALUE) return -1;
+  ULONG result = 0;
+  DWORD returned = 0;
+  BOOL ok = DeviceIoControl(control, code, const_cast<void*>(in), in_length, &result,
+                            sizeof(result), &returned, nullptr);
+  CloseHandle(control);
+  if (!ok || returned != sizeof(result)) return -1;
+  return static_cast<int>(result);
+}
+
+// The node's instance among its siblings: the part of its instance ID after
+// the last backslash, as the driver knows it. False when it does not fit.
+bool InstanceOf(const std::wstring& instance_id, unsigned short (&out)[TESTKBD_MAX_INSTANCE]) {
+  size_t slash = instance_id.find_last_of(L'\\');
+  std::wstring instance = slash == std::wstring::npos ? instance_id : instance_id.substr(slash + 1);
+  if (instance.empty() || instance.size() >= TESTKBD_MAX_INSTANCE) return false;
+  for (size_t i = 0; i < TESTKBD_MAX_INSTANCE; ++i)
+    out[i] = i < instance.size() ? static_cast<unsigned short>(instance[i]) : 0;
+  return true;
+}
+
+// 1 while the driver holds the node's keyboard, 0 when not, -1 when the
+// driver cannot be asked.
+int HoldsKeyboard(const std::wstring& instance_id) {
+  unsigned short instance[TESTKBD_MAX_INSTANCE];
+  if (!InstanceOf(instance_id, instance)) return -1;
+  return ControlCall(IOCTL_TESTKBD_HOLDS_KEYBOARD, instance, sizeof(instance));
+}
+
+// The interface is usable once it opens: it is listed a moment before its
+// name leads to the device.
+bool Opens(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
 }  // namespace
 
 std::string Narrow(const std::wstring& text) {
@@ -330,7 +374,7 @@ bool Plug(Keyboard* out, std::wstring* error, DWORD timeout_ms) {
   DWORD start = GetTickCount();
   for (;;) {
     for (const std::wstring& path : KeyboardInterfacePaths()) {
-      if (!ContainsPath(before, path)) {
+      if (!ContainsPath(before, path) && HoldsKeyboard(instance) == 1 && Opens(path)) {
         out->instance_id = instance;
         out->interface_path = path;
         return true;
@@ -357,51 +401,31 @@ bool Unplug(const Keyboard& keyboard, std::wstring* error, DWORD timeout_ms) {
   if (ok) ok = RemoveNode(set, &data, error);
   SetupDiDestroyDeviceInfoList(set);
   if (!ok) return false;
-  if (keyboard.interface_path.empty()) return true;
+  // Done when the interface is gone and the driver has let go of the
+  // keyboard, which is the last step of the removal.
   DWORD start = GetTickCount();
-  while (ContainsPath(KeyboardInterfacePaths(), keyboard.interface_path)) {
+  while ((!keyboard.interface_path.empty() &&
+          ContainsPath(KeyboardInterfacePaths(), keyboard.interface_path)) ||
+         HoldsKeyboard(keyboard.instance_id) == 1) {
     if (GetTickCount() - start > timeout_ms)
-      return Fail(error, L"the keyboard's HID interface is still present after removal");
+      return Fail(error, L"the keyboard is still present after removal");
     Sleep(5);
   }
   return true;
 }
 
 int PushReport(const void* report, size_t length) {
-  HANDLE control = CreateFileW(TESTKBD_CONTROL_WIN32_PATH, GENERIC_READ | GENERIC_WRITE, 0,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (control == INVALID_HANDLE_VALUE) return -1;
-  ULONG taken = 0;
-  DWORD returned = 0;
-  BOOL ok = DeviceIoControl(control, IOCTL_TESTKBD_PUSH_REPORT, const_cast<void*>(report),
-                            static_cast<DWORD>(length), &taken, sizeof(taken), &returned, nullptr);
-  CloseHandle(control);
-  if (!ok || returned != sizeof(taken)) return -1;
-  return static_cast<int>(taken);
+  if (length == 0 || length > TESTKBD_MAX_REPORT) return -1;
+  return ControlCall(IOCTL_TESTKBD_PUSH_REPORT, report, static_cast<DWORD>(length));
 }
 
 int PushReportTo(const Keyboard& keyboard, const void* report, size_t length) {
   TESTKBD_TARGETED_REPORT targeted = {};
-  size_t slash = keyboard.instance_id.find_last_of(L'\\');
-  std::wstring instance =
-      slash == std::wstring::npos ? keyboard.instance_id : keyboard.instance_id.substr(slash + 1);
-  if (instance.empty() || instance.size() >= TESTKBD_MAX_INSTANCE) return -1;
+  if (!InstanceOf(keyboard.instance_id, targeted.Instance)) return -1;
   if (length == 0 || length > TESTKBD_MAX_REPORT) return -1;
-  for (size_t i = 0; i < instance.size(); ++i)
-    targeted.Instance[i] = static_cast<unsigned short>(instance[i]);
   targeted.Length = static_cast<unsigned long>(length);
   std::memcpy(targeted.Report, report, length);
-
-  HANDLE control = CreateFileW(TESTKBD_CONTROL_WIN32_PATH, GENERIC_READ | GENERIC_WRITE, 0,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (control == INVALID_HANDLE_VALUE) return -1;
-  ULONG taken = 0;
-  DWORD returned = 0;
-  BOOL ok = DeviceIoControl(control, IOCTL_TESTKBD_PUSH_REPORT_TO, &targeted, sizeof(targeted),
-                            &taken, sizeof(taken), &returned, nullptr);
-  CloseHandle(control);
-  if (!ok || returned != sizeof(taken)) return -1;
-  return static_cast<int>(taken);
+  return ControlCall(IOCTL_TESTKBD_PUSH_REPORT_TO, &targeted, sizeof(targeted));
 }
 
 namespace {
@@ -415,18 +439,7 @@ int PushLayerKeyTo(const Keyboard& keyboard, bool held) {
   return PushReportTo(keyboard, held ? kLayerHeld : kLayerUp, 3);
 }
 
-int CountKeyboards() {
-  HANDLE control = CreateFileW(TESTKBD_CONTROL_WIN32_PATH, GENERIC_READ | GENERIC_WRITE, 0,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (control == INVALID_HANDLE_VALUE) return -1;
-  ULONG count = 0;
-  DWORD returned = 0;
-  BOOL ok = DeviceIoControl(control, IOCTL_TESTKBD_COUNT_KEYBOARDS, nullptr, 0, &count,
-                            sizeof(count), &returned, nullptr);
-  CloseHandle(control);
-  if (!ok || returned != sizeof(count)) return -1;
-  return static_cast<int>(count);
-}
+int CountKeyboards() { return ControlCall(IOCTL_TESTKBD_COUNT_KEYBOARDS, nullptr, 0); }
 
 bool CleanUp(std::wstring* error) {
   bool ok = true;

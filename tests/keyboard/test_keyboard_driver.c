@@ -454,6 +454,18 @@ static ULONG PushReport(const UCHAR* report, ULONG length, const WCHAR* target) 
   return taken;
 }
 
+static ULONG HoldsKeyboard(const WCHAR* instance) {
+  PLIST_ENTRY entry;
+  ULONG held = 0;
+  KIRQL irql;
+  KeAcquireSpinLock(&g_lock, &irql);
+  for (entry = g_keyboards.Flink; entry != &g_keyboards; entry = entry->Flink) {
+    if (SameInstance(CONTAINING_RECORD(entry, KEYBOARD, Link)->Instance, instance)) held = 1;
+  }
+  KeReleaseSpinLock(&g_lock, irql);
+  return held;
+}
+
 static ULONG CountKeyboards(void) {
   PLIST_ENTRY entry;
   ULONG count = 0;
@@ -497,6 +509,16 @@ static NTSTATUS ControlDeviceControl(PIRP irp) {
         return Complete(irp, STATUS_INVALID_PARAMETER, 0);
       result = PushReport(targeted.Report, targeted.Length, (const WCHAR*)targeted.Instance);
       if (out_length == 0) return Complete(irp, STATUS_SUCCESS, 0);
+      CopyBytes(buffer, (const UCHAR*)&result, sizeof(result));
+      return Complete(irp, STATUS_SUCCESS, sizeof(result));
+    }
+    case IOCTL_TESTKBD_HOLDS_KEYBOARD: {
+      WCHAR instance[TESTKBD_MAX_INSTANCE];
+      if (buffer == NULL || in_length != sizeof(instance) || out_length < sizeof(ULONG))
+        return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+      CopyBytes((UCHAR*)instance, buffer, sizeof(instance));
+      instance[TESTKBD_MAX_INSTANCE - 1] = 0;
+      result = HoldsKeyboard(instance);
       CopyBytes(buffer, (const UCHAR*)&result, sizeof(result));
       return Complete(irp, STATUS_SUCCESS, sizeof(result));
     }

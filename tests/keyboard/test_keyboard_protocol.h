@@ -44,4 +44,9 @@ typedef struct {
 /* Output (4 bytes): the number of keyboards the driver currently serves. */
 #define IOCTL_TESTKBD_COUNT_KEYBOARDS TESTKBD_CTL(0x802)
 
+/* Input: the instance as in TESTKBD_TARGETED_REPORT.Instance. Output (4
+ * bytes): 1 while the driver holds a keyboard of that instance (from the
+ * moment it is added until its removal has finished), else 0. */
+#define IOCTL_TESTKBD_HOLDS_KEYBOARD TESTKBD_CTL(0x804)
+
 #endif
