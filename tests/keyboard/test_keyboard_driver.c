@@ -257,8 +257,11 @@ static NTSTATUS NTAPI InternalDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   ULONG room = stack->Parameters.DeviceIoControl.OutputBufferLength;
   UCHAR* out = (UCHAR*)irp->UserBuffer;
+  /* The class driver stops its reads before it removes the device, so the
+   * keyboard outlives every request handled here. */
+  KEYBOARD* keyboard = FindKeyboard(device);
 
-  if (FindKeyboard(device) == NULL) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+  if (keyboard == NULL) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 
   switch (stack->Parameters.DeviceIoControl.IoControlCode) {
     case IOCTL_HID_GET_DEVICE_DESCRIPTOR: {
@@ -300,7 +303,7 @@ static NTSTATUS NTAPI InternalDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
       return Complete(irp, STATUS_SUCCESS, size);
     }
     case IOCTL_HID_READ_REPORT:
-      return ReadReport(FindKeyboard(device), irp);
+      return ReadReport(keyboard, irp);
     default:
       return Complete(irp, STATUS_NOT_SUPPORTED, 0);
   }
