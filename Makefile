@@ -8,7 +8,7 @@ WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 
 .PHONY: run test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
-        test-native test-asan test-tsan test-windows test-product bench clean
+        test-native test-asan test-tsan test-windows test-product bench fuzz test-fuzz clean
 
 run: bootstrap-native
 	cmake --preset native $(CMAKE_FLAGS) >/dev/null
@@ -53,6 +53,11 @@ bench: bootstrap-native
 	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 	./build/native-release/benchmarks/hid_benchmark --benchmark_repetitions=9 \
 	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+
+# libFuzzer targets, each run for FUZZ_SECONDS (corpora kept in build/fuzz/corpus).
+FUZZ_SECONDS ?= 60
+fuzz: bootstrap
+	./scripts/run-fuzzers.sh $(FUZZ_SECONDS)
 
 clean:
 	rm -rf build
