@@ -84,18 +84,31 @@ bool ImagePathToDosPath(const char16_t* imagePath, char16_t* out) {
 
 void SignalRunningInstance(const char16_t* modulePath, InstanceSignal signal) {
   if (!modulePath || (signal != SignalOpen && signal != SignalKill)) return;
-  platform::WindowHandle window = platform::TopWindow();
-  while (window) {
-    if (IsInstanceOf(window, modulePath) && platform::WindowUserData(window) == InstanceMarker) {
-      if (signal == SignalOpen) {
-        if (StartedByStartSwitch == 0) {
-          platform::PostWindowMessage(window, WM_INSTANCE_OPEN, kInstanceOpenParam, 0);
-        }
-        return;
+
+  if (signal == SignalOpen) {
+    for (platform::WindowHandle window = platform::TopWindow(); window; window = platform::NextWindow(window)) {
+      if (!IsInstanceOf(window, modulePath) || platform::WindowUserData(window) != InstanceMarker) continue;
+      if (StartedByStartSwitch == 0) {
+        platform::PostWindowMessage(window, WM_INSTANCE_OPEN, kInstanceOpenParam, 0);
       }
-      platform::PostWindowMessage(window, WM_INSTANCE_KILL, kInstanceKillParam, 0);
-      platform::Sleep(100);
+      return;  // only the first instance in Z order
     }
-    window = platform::NextWindow(window);
+    return;
+  }
+
+  // A kill first finds every instance, then signals them. A signalled
+  // instance closes within the pause, and with it every window of its
+  // process; a walk that went on from there would lose its place and miss
+  // the instances further down.
+  platform::WindowHandle instances[kMaxSignalledInstances];
+  size_t found = 0;
+  for (platform::WindowHandle window = platform::TopWindow(); window && found < kMaxSignalledInstances;
+       window = platform::NextWindow(window)) {
+    if (IsInstanceOf(window, modulePath)) instances[found++] = window;
+  }
+  for (size_t i = 0; i < found; ++i) {
+    if (platform::WindowUserData(instances[i]) != InstanceMarker) continue;
+    platform::PostWindowMessage(instances[i], WM_INSTANCE_KILL, kInstanceKillParam, 0);
+    platform::Sleep(100);
   }
 }

@@ -31,7 +31,9 @@ extern int StartedByStartSwitch;
 // Finds the hidden main windows of running instances of the executable at
 // modulePath and signals them: SignalOpen posts WM_INSTANCE_OPEN to the first
 // one in Z order (nothing if StartedByStartSwitch is set); SignalKill posts
-// WM_INSTANCE_KILL to every one, pausing 100 ms after each.
+// WM_INSTANCE_KILL to every one (up to kMaxSignalledInstances), pausing
+// 100 ms after each. A kill finds all of them before it signals the first.
+constexpr size_t kMaxSignalledInstances = 64;
 void SignalRunningInstance(const char16_t* modulePath, InstanceSignal signal);
 
 // Converts an executable's path in device form (\Device\HarddiskVolume2\x.exe)

@@ -188,12 +188,23 @@ TEST_F(Discovery, InstanceOnAVolumeNumberedTenOrMoreIsFound) {
   EXPECT_EQ(sim::PostedMessages()[0].window, w);
 }
 
-TEST_F(Discovery, KillWalkEndsWhenTheSignalledWindowIsGone) {
-  Instance(10, kImage);
-  Instance(11, kImage);
-  sim::OnPost([](const sim::PostedMessage& m) { sim::RemoveWindow(m.window); });
+// A signalled instance closes at once, with every window of its process;
+// the instances below them must still be reached.
+TEST_F(Discovery, KillReachesInstancesBelowOneThatClosedAtOnce) {
+  WindowHandle a = Instance(10, kImage);
+  WindowHandle aHelper = sim::AddWindow(0, 10, true);  // another window of the same process
+  WindowHandle b = Instance(11, kImage);
+  WindowHandle c = Instance(12, kImage);
+  sim::OnPost([aHelper](const sim::PostedMessage& m) {
+    sim::RemoveWindow(m.window);
+    sim::RemoveWindow(aHelper);
+  });
   SignalRunningInstance(kModule, SignalKill);
-  EXPECT_EQ(sim::PostedMessages().size(), 1u);
+  const auto posted = sim::PostedMessages();
+  ASSERT_EQ(posted.size(), 3u);
+  EXPECT_EQ(posted[0].window, a);
+  EXPECT_EQ(posted[1].window, b);
+  EXPECT_EQ(posted[2].window, c);
 }
 
 TEST_F(Discovery, ProcessesThatCannotBeQueriedAreSkipped) {
@@ -219,6 +230,18 @@ TEST_F(Discovery, ProcessesThatCannotBeQueriedAreSkipped) {
     EXPECT_EQ(sim::PostedMessages().size(), c.signalled ? 1u : 0u);
     EXPECT_EQ(sim::OpenProcessHandleCount(), 0);
   }
+}
+
+// A window that lost its marker (its instance is closing) between finding
+// and signalling is left alone.
+TEST_F(Discovery, KillSkipsAWindowThatLostItsMarker) {
+  WindowHandle a = Instance(10, kImage);
+  WindowHandle b = Instance(11, kImage);
+  sim::OnPost([b](const sim::PostedMessage&) { sim::SetWindowUserData(b, 0); });
+  SignalRunningInstance(kModule, SignalKill);
+  const auto posted = sim::PostedMessages();
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0].window, a);
 }
 
 TEST_F(Discovery, UnknownSignalOrNoPathDoesNothing) {
