@@ -5,12 +5,22 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <cstddef>
 #include <cstdint>
 
 #include "app/device_notice.h"
 #include "app/instance.h"
 #include "devices/keyboard_list.h"
 #include "layer/driver_link.h"
+
+static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == kInterfaceBroadcastNameOffset,
+              "the name follows the fixed part");
+static_assert(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) == 32, "the notification filter is 32 bytes");
+static_assert(sizeof(DEV_BROADCAST_HDR) == kBroadcastHeaderSize, "broadcast header");
+static_assert(DBT_DEVICEARRIVAL == kDeviceArrival && DBT_DEVICEREMOVECOMPLETE == kDeviceRemoveComplete &&
+                  DBT_DEVTYP_DEVICEINTERFACE == kDeviceTypeInterface,
+              "notice values");
+static_assert(sizeof(GUID) == 16, "class GUID");
 
 // The HID device-interface class, for the notices.
 GUID HidClassGuid;
