@@ -48,7 +48,9 @@ class HotPlugSoak : public DevicesTest {};
 TEST_F(HotPlugSoak, PlugAndUnplugUnderLoad) {
   const int rounds = Rounds();
   const long blocksAtStart = sim::LiveBlockCount();
-  sim::ModelKeyboardPaths kb = sim::AttachModelKeyboard();
+  // The keyboard's paths are the same at every plug; the threads read this
+  // copy, which nothing rewrites.
+  const sim::ModelKeyboardPaths kb = sim::AttachModelKeyboard();
   ScanKeyboardInterfaces(nullptr);
   ASSERT_EQ(DeviceList.Count, 1u);
 
@@ -79,8 +81,9 @@ TEST_F(HotPlugSoak, PlugAndUnplugUnderLoad) {
     sim::DetachModelKeyboard(kb);
     NoticeRemoval(kb);
     ASSERT_EQ(DeviceList.Count, 0u) << "round " << round;
-    kb = sim::AttachModelKeyboard();
-    NoticeArrival(kb);
+    const sim::ModelKeyboardPaths plugged = sim::AttachModelKeyboard();
+    ASSERT_EQ(plugged.consumerControl, kb.consumerControl);
+    NoticeArrival(plugged);
     ASSERT_EQ(DeviceList.Count, 1u) << "round " << round;
   }
   // The last keyboard is still plugged: its reader must still deliver.
