@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -42,5 +43,9 @@ size_t CopyBounded(char16_t* dst, size_t capacity, const char16_t* src);
 
 // Appends as CopyBounded does, after the text already in dst.
 size_t AppendBounded(char16_t* dst, size_t capacity, const char16_t* src);
+
+// UTF-8 for output (logs, traces, the developer programs). Surrogate pairs
+// become one code point; a lone surrogate is written as it stands.
+std::string ToUtf8(const char16_t* text);
 
 }  // namespace platform

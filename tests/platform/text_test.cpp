@@ -147,3 +147,10 @@ TEST(Text, CopyBoundedCutsAndTerminates) {
   EXPECT_EQ(AppendBounded(joined, 8, u"\\tools\\x"), 5u);
   EXPECT_EQ(std::u16string(joined), u"C:\\tool");
 }
+
+TEST(Text, ToUtf8) {
+  EXPECT_EQ(ToUtf8(u"a\u00E6\u0253\u20A6"), "a\xC3\xA6\xC9\x93\xE2\x82\xA6");
+  EXPECT_EQ(ToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");  // a surrogate pair is one code point
+  EXPECT_EQ(ToUtf8(u""), "");
+  EXPECT_EQ(ToUtf8(nullptr), "");
+}
