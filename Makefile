@@ -1,16 +1,23 @@
 # Two commands for a fresh Debian machine:
-#   make run    build the simulation runner and play the built-in session
+#   make run    the real Tavlo.exe under Wine with the test filter driver: plays a
+#               short typing session into a text box, prints the text and the driver's log
 #   make test   every test tier: native, sanitizers, Windows under Wine, 32-bit product
 # Both install the Debian packages they need first (scripts/bootstrap.sh).
+# make sim plays the built-in session on the simulated machine (Linux only).
 
 JOBS ?= $(shell nproc)
 WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 
-.PHONY: run test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
+.PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
         test-native test-asan test-tsan test-windows test-product bench fuzz test-fuzz clean
 
-run: bootstrap-native
+run: bootstrap
+	cmake --preset windows-x64 $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/windows-x64 -j $(JOBS) --target Tavlo kbdfiltr_test kbdfiltr_test_ctl tavlo_wine_session
+	./scripts/run-wine-session.sh build/windows-x64
+
+sim: bootstrap-native
 	cmake --preset native $(CMAKE_FLAGS) >/dev/null
 	cmake --build build/native -j $(JOBS) --target tavlo-sim
 	./build/native/tools/tavlo-sim --trace < tools/sessions/sample.txt
