@@ -22,7 +22,7 @@ sim: bootstrap-native
 	cmake --build build/native -j $(JOBS) --target tavlo-sim
 	./build/native/tools/tavlo-sim --trace < tools/sessions/sample.txt
 
-test: bootstrap test-native test-asan test-tsan test-windows test-product
+test: bootstrap test-native test-asan test-tsan test-fuzz test-windows test-product
 	@echo "make test: every tier passed"
 
 bootstrap:
@@ -65,6 +65,10 @@ bench: bootstrap-native
 FUZZ_SECONDS ?= 60
 fuzz: bootstrap
 	./scripts/run-fuzzers.sh $(FUZZ_SECONDS)
+
+# A short run of every fuzzer, part of make test.
+test-fuzz:
+	./scripts/run-fuzzers.sh 10
 
 clean:
 	rm -rf build

@@ -16,10 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "devices/keyboard_list.h"
 #include "layer/driver_link.h"
 #include "layer/key_map.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_driver.h"
+#include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_trace.h"
 #include "tools/utf8.h"
@@ -43,6 +45,55 @@ struct Action {
 
 constexpr uint8_t kLayerKeyScanCode = 0x76;
 
+// The one keyboard of the model on the simulated machine; attached at start.
+sim::ModelKeyboardPaths g_keyboard;
+bool g_keyboardAttached = false;
+
+// A report on the keyboard's Consumer-Control interface. A keyboard that is
+// unplugged sends nothing.
+void SendConsumerReport(const std::vector<uint8_t>& report) {
+  if (g_keyboardAttached) sim::PushInputReport(g_keyboard.consumerControl, report);
+}
+
+// The device notices the main window passes on, one per interface path.
+void PlugKeyboard() {
+  if (g_keyboardAttached) return;
+  g_keyboard = sim::AttachModelKeyboard(1);
+  g_keyboardAttached = true;
+  tavlo::AddKeyboardInterface(g_keyboard.consumerControl.c_str(), nullptr);
+  tavlo::AddKeyboardInterface(g_keyboard.keyboard.c_str(), nullptr);
+}
+
+void UnplugKeyboard() {
+  if (!g_keyboardAttached) return;
+  sim::DetachModelKeyboard(g_keyboard);
+  g_keyboardAttached = false;
+  tavlo::RemoveKeyboardInterface(g_keyboard.consumerControl.c_str());
+  tavlo::RemoveKeyboardInterface(g_keyboard.keyboard.c_str());
+}
+
+// "report:HEX": 1 to 64 bytes, two hex digits each.
+constexpr size_t kMaxReportBytes = 64;
+
+bool ParseReport(const std::string& hex, std::vector<uint8_t>* bytes) {
+  if (hex.empty() || hex.size() % 2 != 0 || hex.size() / 2 > kMaxReportBytes) return false;
+  const auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int high = nibble(hex[i]);
+    const int low = nibble(hex[i + 1]);
+    if (high < 0 || low < 0) return false;
+    out.push_back(static_cast<uint8_t>(high * 16 + low));
+  }
+  if (bytes) *bytes = out;
+  return true;
+}
+
 const Action kActions[] = {
     {"f24", "make of the layer key (scan code 0x76) at the filter driver", nullptr,
      [](const std::string&) { sim::PressScanCode(kLayerKeyScanCode); }},
@@ -51,8 +102,21 @@ const Action kActions[] = {
     {"shift", "Shift down", nullptr, [](const std::string&) { sim::SetShiftDown(true); }},
     {"shift-up", "Shift up", nullptr, [](const std::string&) { sim::SetShiftDown(false); }},
     {"caps", "toggle Caps Lock", nullptr, [](const std::string&) { sim::ToggleCapsLock(); }},
-    // The keyboard's own actions (hold, release, plug, unplug, report:HEX)
-    // join this table with the keyboard list.
+    {"hold", "the keyboard's layer key held: Consumer-Control report 01 fe 00", nullptr,
+     [](const std::string&) { SendConsumerReport({0x01, 0xFE, 0x00}); }},
+    {"release", "the keyboard's layer key released: Consumer-Control report 01 00 00", nullptr,
+     [](const std::string&) { SendConsumerReport({0x01, 0x00, 0x00}); }},
+    {"plug", "the keyboard arrives, with its device notices (nothing if it is attached)", nullptr,
+     [](const std::string&) { PlugKeyboard(); }},
+    {"unplug", "the keyboard leaves, with its device notices (nothing if it is not attached)", nullptr,
+     [](const std::string&) { UnplugKeyboard(); }},
+    {"report:", "HEX: one raw input report of 1-64 bytes on the Consumer-Control interface,\n"
+                "             e.g. report:01fe00",
+     [](const std::string& argument) { return ParseReport(argument, nullptr); },
+     [](const std::string& argument) {
+       std::vector<uint8_t> bytes;
+       if (ParseReport(argument, &bytes)) SendConsumerReport(bytes);
+     }},
 };
 
 // The character keys by name, in slot order: press and release at the driver.
@@ -100,17 +164,18 @@ void Perform(const Step& step) {
 
 // ---- the system ----
 
-// Start-up as the main window does it: key events, then the driver link.
+// Start-up as the main window does it: key events, the driver link, then the
+// scan for keyboards already attached.
 void StartSystem() {
   tavlo::CreateKeyEvents();
   tavlo::OpenKeyFilter(nullptr);
-  // The keyboard list's scan joins here.
+  tavlo::ScanKeyboardInterfaces(nullptr);
 }
 
 // Shutdown as the main window does it.
 void StopSystem() {
   tavlo::CloseKeyFilter();
-  // The keyboard list's release joins here.
+  tavlo::ReleaseKeyboardInterfaces();
   tavlo::CloseKeyEvents();
 }
 
@@ -171,6 +236,8 @@ int main(int argc, char** argv) {
   sim::SetFilterDriverPresent(driver);
   sim::SetShiftDown(false);
   sim::SetCapsLock(false);
+  g_keyboard = sim::AttachModelKeyboard(1);
+  g_keyboardAttached = true;
 
   int status = 0;
   StartSystem();
