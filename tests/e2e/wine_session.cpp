@@ -1,8 +1,11 @@
 // tavlo_wine_session: the session of `make run`, under Wine. Installs the
-// test filter driver, starts the real Tavlo.exe, opens a text box with the
+// test filter driver, plugs the test keyboard, starts the real Tavlo.exe
+// (whose start-up scan finds the keyboard), opens a text box with the
 // keyboard focus and plays a short built-in session of key transitions: keys
-// pressed with the layer key (0x76) held go to the driver, which signals
-// Tavlo's events, and Tavlo types their layer texts; keys pressed without it
+// pressed with the layer key held go to the driver, which signals Tavlo's
+// events, and Tavlo types their layer texts. The layer key is the keyboard's
+// own (its Consumer-Control report, hold/release, read by Tavlo's reader) or
+// the 0x76 key at the driver (f24/f24-up); keys pressed without it
 // are also sent as ordinary keyboard input, as the keyboard itself would type
 // them. Prints each step, the text box's content as UTF-8 and the driver's
 // log, then closes Tavlo with /Kill and removes the driver.
@@ -23,14 +26,16 @@
 
 #include "layer/key_map.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/keyboard_support.h"
+#include "tests/keyboard/keyboard_control.h"
 
 namespace {
 
 // Hausa "Ɗan ƙasa" (citizen), the Ewe language's name Eʋegbe, the naira.
 const char kSession[] =
-    "shift e shift-up  f24 v f24-up  e g b e  space "                // Eʋegbe
-    "shift f24 d f24-up shift-up  a n  space  f24 k f24-up  a s a  space "  // Ɗan ƙasa
-    "f24 5 f24-up  2 0";                                               // ₦20
+    "shift e shift-up  hold v release  e g b e  space "                // Eʋegbe
+    "shift f24 d f24-up shift-up  a n  space  hold k release  a s a  space "  // Ɗan ƙasa
+    "hold 5 release  2 0";                                               // ₦20
 const char16_t kExpected[] = u"E\u028Begbe \u018Aan \u0199asa \u20A620";
 
 const char* const kKeyNames[tavlo::kCharacterKeyCount] = {
@@ -97,6 +102,18 @@ int Run() {
   }
   if (e2e::InstanceRunning()) e2e::RunKill(exe, 10000);
 
+  // The keyboard is plugged before Tavlo starts; the session removes it (and
+  // its driver) at the end, and clears what an aborted run left.
+  testkbd::Session keyboards;
+  testkbd::Keyboard keyboard;
+  std::wstring plug_error;
+  if (!keyboards.ok() || !testkbd::Plug(&keyboard, &plug_error)) {
+    Print("cannot plug the test keyboard: %s\n",
+          testkbd::Narrow(keyboards.ok() ? plug_error : keyboards.error()).c_str());
+    return 1;
+  }
+  Print("test keyboard plugged: %s\n", testkbd::Narrow(keyboard.interface_path).c_str());
+
   e2e::TavloProcess tavlo;
   std::string error;
   if (!tavlo.Launch(exe, L"", &error)) {
@@ -137,14 +154,24 @@ int Run() {
 
     std::vector<uint32_t> records;
     std::string what;
-    if (word == "f24" || word == "f24-up") {
+    if (word == "hold" || word == "release") {
+      layer = word == "hold";
+      const size_t before = e2e::ModeCalls(device).size();
+      const bool took = testkbd::PushLayerKeyTo(keyboard, layer) == 1;
+      const std::vector<int> modes = e2e::WaitForModeCalls(device, before + 1, 5000);
+      const bool switched = took && modes.size() == before + 1 && modes.back() == (layer ? 1 : 0);
+      ok = ok && switched;
+      what = std::string("keyboard's layer key ") + (layer ? "held: report 01 fe 00" : "released: report 01 00 00") +
+             (switched ? (layer ? "; Tavlo switched the layer on" : "; Tavlo switched the layer off")
+                       : "; Tavlo did not switch the layer");
+    } else if (word == "f24" || word == "f24-up") {
       layer = word == "f24";
       device.Inject({layer ? testdriver::Make(0x76) : testdriver::Break(0x76)}, &records);
       const unsigned mode = layer ? 1 : 0;
       const bool switched =
           device.WaitUntil([mode](const KbdTestState& s) { return s.LayerMode == mode; }, 5000) == ERROR_SUCCESS;
       ok = ok && switched;
-      what = std::string("layer key ") + (layer ? "down" : "up") + ": driver signalled " + Slots(records) +
+      what = std::string("0x76 key ") + (layer ? "down" : "up") + ": driver signalled " + Slots(records) +
              (switched ? (layer ? "; Tavlo switched the layer on" : "; Tavlo switched the layer off")
                        : "; Tavlo did not switch the layer");
     } else if (word == "shift" || word == "shift-up") {
@@ -218,7 +245,10 @@ int Run() {
        lines[lines.size() - 2] == "ioctl 0x0022210c in 0 -> 0x00000000" && lines.back() == "close -> 0x00000000";
 
   device.Close();
-  Print("\nremoving the test driver\n");
+  std::wstring unplug_error;
+  const bool unplugged = testkbd::Unplug(keyboard, &unplug_error);
+  ok = ok && unplugged;
+  Print("\nunplugging the test keyboard%s; removing the test driver\n", unplugged ? "" : " FAILED");
   return ok ? 0 : 1;
 }
 
