@@ -52,14 +52,10 @@ test-windows: windows-x64
 test-product: windows-x86
 	./scripts/check-product.sh build/windows-x86
 
-# Speed measurements (Google Benchmark) on the optimised native build.
+# Speed measurements (Google Benchmark) on the optimised native build, with
+# the table of medians (benchmarks/run-benchmarks.sh).
 bench: bootstrap-native
-	cmake --preset native-release $(CMAKE_FLAGS) >/dev/null
-	cmake --build build/native-release -j $(JOBS) --target tavlo_benchmarks hid_benchmark
-	./build/native-release/benchmarks/tavlo_benchmarks --benchmark_repetitions=9 \
-	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
-	./build/native-release/benchmarks/hid_benchmark --benchmark_repetitions=9 \
-	  --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+	JOBS=$(JOBS) WERROR=$(WERROR) ./benchmarks/run-benchmarks.sh
 
 # libFuzzer targets, each run for FUZZ_SECONDS (corpora kept in build/fuzz/corpus).
 FUZZ_SECONDS ?= 60

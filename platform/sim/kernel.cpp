@@ -45,6 +45,7 @@ struct Machine {
   uint32_t failAtError = 0;
   long fallibleCalls = 0;
   bool plannedHit = false;
+  std::string plannedCall;  // the call the walk failed
 
   std::vector<std::function<void()>> resetHooks;
 };
@@ -55,6 +56,7 @@ Machine& M() {
 }
 
 std::atomic<long> g_liveBlocks{0};
+std::atomic<long> g_liveBlockBytes{0};
 thread_local uint32_t t_lastError = 0;
 // Only threads made by CreateThread count towards quiescence.
 thread_local bool t_systemThread = false;
@@ -119,6 +121,7 @@ bool ShouldFailLocked(const char* call) {
   m.fallibleCalls++;
   if (m.failAt > 0 && m.fallibleCalls == m.failAt) {
     m.plannedHit = true;
+    m.plannedCall = call;
     t_lastError = m.failAtError;
     return true;
   }
@@ -194,6 +197,7 @@ int RunningThreadCount() {
   return M().runningThreads;
 }
 long LiveBlockCount() { return g_liveBlocks.load(); }
+long LiveBlockBytes() { return g_liveBlockBytes.load(); }
 long UseOfClosedHandleCount() {
   std::lock_guard<std::mutex> lock(M().mutex);
   return M().useOfClosedHandle;
@@ -222,6 +226,7 @@ void FailNthFallibleCall(long k, uint32_t error) {
   M().failAtError = error;
   M().fallibleCalls = 0;
   M().plannedHit = false;
+  M().plannedCall.clear();
 }
 long FallibleCallCount() {
   std::lock_guard<std::mutex> lock(M().mutex);
@@ -230,6 +235,10 @@ long FallibleCallCount() {
 bool PlannedFailureHit() {
   std::lock_guard<std::mutex> lock(M().mutex);
   return M().plannedHit;
+}
+std::string PlannedFailureCall() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().plannedCall;
 }
 
 }  // namespace platform::sim
@@ -403,6 +412,7 @@ void* AllocZeroed(size_t bytes) {
   }
   header->size = bytes;
   g_liveBlocks++;
+  g_liveBlockBytes += static_cast<long>(bytes);
   return header + 1;
 }
 
@@ -418,12 +428,14 @@ void* ReallocZeroed(void* block, size_t bytes) {
   }
   if (bytes > oldSize) std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, bytes - oldSize);
   header->size = bytes;
+  g_liveBlockBytes += static_cast<long>(bytes) - static_cast<long>(oldSize);
   return header + 1;
 }
 
 void FreeBlock(void* block) {
   if (!block) return;
   g_liveBlocks--;
+  g_liveBlockBytes -= static_cast<long>((static_cast<BlockHeader*>(block) - 1)->size);
   std::free(static_cast<BlockHeader*>(block) - 1);
 }
 

@@ -24,6 +24,9 @@ int OpenHandleCount();
 int LiveThreadCount();
 int RunningThreadCount();
 long LiveBlockCount();
+// Bytes asked for by the live blocks of AllocZeroed/ReallocZeroed (the
+// system's own heap; the simulated machine's bookkeeping is not counted).
+long LiveBlockBytes();
 // Calls that named a handle after it was closed.
 long UseOfClosedHandleCount();
 // Wait calls made by any thread: an idle system makes none.
@@ -42,5 +45,7 @@ void FailNthFallibleCall(long k, uint32_t error = kErrorNotEnoughMemory);
 long FallibleCallCount();
 // Whether the planned failure was reached.
 bool PlannedFailureHit();
+// The name of the call the walk failed ("" until it was reached).
+std::string PlannedFailureCall();
 
 }  // namespace platform::sim

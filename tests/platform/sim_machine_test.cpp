@@ -113,16 +113,25 @@ TEST_F(SimMachine, WalkModeFailsExactlyTheKthFallibleCall) {
   EXPECT_FALSE(blocks[2]);
   EXPECT_TRUE(blocks[3]);
   EXPECT_TRUE(sim::PlannedFailureHit());
+  EXPECT_EQ(sim::PlannedFailureCall(), "AllocZeroed");
   EXPECT_EQ(sim::FallibleCallCount(), 4);
   for (auto& b : blocks) FreeBlock(b);
 }
 
-TEST_F(SimMachine, CountsLiveHeapBlocks) {
+TEST_F(SimMachine, CountsLiveHeapBlocksAndTheirBytes) {
   const long before = sim::LiveBlockCount();
+  const long bytes = sim::LiveBlockBytes();
   void* p = AllocZeroed(10);
   EXPECT_EQ(sim::LiveBlockCount(), before + 1);
+  EXPECT_EQ(sim::LiveBlockBytes(), bytes + 10);
+  p = ReallocZeroed(p, 100);
+  EXPECT_EQ(sim::LiveBlockBytes(), bytes + 100);
+  p = ReallocZeroed(p, 40);
+  EXPECT_EQ(sim::LiveBlockCount(), before + 1);
+  EXPECT_EQ(sim::LiveBlockBytes(), bytes + 40);
   FreeBlock(p);
   EXPECT_EQ(sim::LiveBlockCount(), before);
+  EXPECT_EQ(sim::LiveBlockBytes(), bytes);
 }
 
 TEST_F(SimMachine, ThreadCreationCanFail) {

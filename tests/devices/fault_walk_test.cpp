@@ -1,0 +1,304 @@
+// Every fallible platform call and allocation of the system's life made to
+// fail, one per run: start-up (CreateKeyEvents, OpenKeyFilter,
+// ScanKeyboardInterfaces with the keyboard and another vendor's device
+// present), hot-plug (unplug and plug of the keyboard with its notices) and
+// shutdown (CloseKeyFilter, ReleaseKeyboardInterfaces, CloseKeyEvents). Run k
+// fails the k-th fallible call of the whole machine; the walk goes on until a
+// run reaches no planned failure.
+//
+// After each phase the system must be in the state its failure handling
+// promises (the driver missing: no control call ever; a keyboard that could
+// not be opened: not listed; a listed keyboard whose reader runs: its layer
+// key works; the dispatcher running: the 0x76 key and a character key work),
+// and a reason for every missing piece must be the call that failed. After
+// shutdown nothing may be left: handles, heap blocks, preparsed data,
+// device-information sets and threads are back to where they were, and no
+// closed handle was used.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "devices/keyboard_list.h"
+#include "layer/driver_link.h"
+#include "layer/key_map.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_driver.h"
+#include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_input.h"
+#include "platform/sim/sim_message_box.h"
+
+using namespace tavlo;
+namespace sim = platform::sim;
+
+namespace {
+
+using Names = std::set<std::string>;
+
+// Calls whose failure may keep the keyboard out of the list.
+const Names kMayLeaveKeyboardUnlisted = {"AllocZeroed",           "ReallocZeroed",       "CreateFile",
+                                         "HidD_GetPreparsedData", "HidD_GetAttributes",  "HidP_GetCaps",
+                                         "SetupDiGetClassDevs",   "SetupDiEnumDeviceInterfaces",
+                                         "SetupDiGetDeviceInterfaceDetail"};
+// Calls whose failure may leave a listed keyboard without a running reader.
+const Names kMayStopReader = {"CreateEvent",
+                              "AllocZeroed",
+                              "HidP_GetSpecificButtonCaps",
+                              "HidP_GetSpecificValueCaps",
+                              "CreateThread",
+                              "ReadFile"};
+// Calls whose failure may keep the dispatcher from running.
+const Names kMayStopDispatcher = {"CreateEvent", "CreateThread"};
+// Calls whose failure may leave the driver without the key table.
+const Names kMayLoseTable = {"CreateEvent", "DeviceIoControl"};
+
+bool In(const Names& names, const std::string& name) { return names.count(name) != 0; }
+
+const std::vector<uint8_t> kHeld = {0x01, 0xFE, 0x00};
+const std::vector<uint8_t> kReleased = {0x01, 0x00, 0x00};
+
+class FaultWalk : public ::testing::Test {
+ protected:
+  // One run with the k-th fallible call failing. Returns whether that call was
+  // reached.
+  bool Run(long k, bool driverPresent) {
+    sim::ResetMachine();
+    sim::SetFilterDriverPresent(driverPresent);
+    LayerMode.store(0);
+    remaining_ = k;
+    failed_.clear();
+    failedIn_.clear();
+    driverPresent_ = driverPresent;
+
+    other_ = sim::GenericHidInterface(sim::HidInterfacePath(0x046D, 0xC52B, 1, 2), 0x046D, 0xC52B, 0x000C, 0x0001, 3);
+    sim::AddHidInterface(other_);
+    kb_ = sim::AttachModelKeyboard();
+    const int handles = sim::OpenHandleCount();
+    const long blocks = sim::LiveBlockCount();
+    const long preparsed = sim::LivePreparsedDataCount();
+
+    // ---- start-up ----
+    Arm();
+    CreateKeyEvents();
+    const int opened = OpenKeyFilter(nullptr);
+    ScanKeyboardInterfaces(nullptr);
+    Disarm("start-up");
+    {
+      SCOPED_TRACE("after start-up");
+      EXPECT_EQ(opened, DriverMissing() ? kKeyFilterMissing : kKeyFilterOpened);
+      CheckRunning("start-up");
+    }
+
+    // ---- hot-plug ----
+    Arm();
+    sim::DetachModelKeyboard(kb_);
+    RemoveKeyboardInterface(kb_.consumerControl.c_str());
+    RemoveKeyboardInterface(kb_.keyboard.c_str());
+    const uint32_t listedAfterRemoval = DeviceList.Count;
+    const int openAfterRemoval = sim::HidOpenFileCount(kb_.consumerControl);
+    kb_ = sim::AttachModelKeyboard();
+    AddKeyboardInterface(kb_.consumerControl.c_str(), nullptr);
+    AddKeyboardInterface(kb_.keyboard.c_str(), nullptr);
+    Disarm("hot-plug");
+    {
+      SCOPED_TRACE("after hot-plug");
+      EXPECT_EQ(listedAfterRemoval, 0u);
+      EXPECT_EQ(openAfterRemoval, 0);
+      CheckRunning("hot-plug");
+    }
+
+    // ---- shutdown ----
+    const bool dispatcherRan = DispatcherThread() != nullptr;
+    Arm();
+    CloseKeyFilter();
+    ReleaseKeyboardInterfaces();
+    CloseKeyEvents();
+    Disarm("shutdown");
+    {
+      SCOPED_TRACE("after shutdown");
+      EXPECT_EQ(DeviceList.Count, 0u);
+      EXPECT_EQ(DeviceList.Entries, nullptr);
+      EXPECT_TRUE(sim::WaitForAllThreadsEnded(5000));
+      EXPECT_EQ(sim::LiveThreadCount(), 0);
+      EXPECT_FALSE(DispatcherThread());
+      for (int slot = 0; slot < kWaitedEventCount; ++slot) EXPECT_FALSE(KeyEvents[slot]) << "slot " << slot;
+      if (DriverMissing()) {
+        EXPECT_EQ(DriverHandle, platform::InvalidHandle());
+        EXPECT_EQ(sim::ControlCallCount(), 0u) << "no control call without the driver";
+      } else if (!dispatcherRan) {
+        // No dispatcher: the link is left as it is; the end of the process
+        // closes the driver's handle.
+        EXPECT_TRUE(platform::IsUsableHandle(DriverHandle));
+        platform::CloseHandle(DriverHandle);
+      } else {
+        EXPECT_EQ(DriverHandle, nullptr);
+        EXPECT_FALSE(sim::FilterDeviceOpen());
+      }
+      DriverHandle = nullptr;
+      EXPECT_EQ(sim::OpenHandleCount(), handles) << "handles leaked";
+      EXPECT_EQ(sim::LiveBlockCount(), blocks) << "heap blocks leaked";
+      EXPECT_EQ(sim::LivePreparsedDataCount(), preparsed) << "preparsed data leaked";
+      EXPECT_EQ(sim::LiveDeviceInfoSetCount(), 0) << "device-information set leaked";
+      EXPECT_EQ(sim::UseOfClosedHandleCount(), 0) << "a closed handle was used";
+    }
+    sim::DetachModelKeyboard(kb_);
+    sim::RemoveHidInterface(other_.path);
+    sim::ResetMachine();
+    return !failed_.empty();
+  }
+
+  const std::string& failed() const { return failed_; }
+
+ private:
+  void Arm() {
+    if (remaining_ > 0) sim::FailNthFallibleCall(remaining_);
+  }
+
+  // Ends a phase once the system is quiescent: either the failure was reached
+  // in it, or the calls it made are taken off the count.
+  void Disarm(const char* phase) {
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    if (remaining_ <= 0) return;
+    sim::ClearFailures();
+    if (sim::PlannedFailureHit()) {
+      failed_ = sim::PlannedFailureCall();
+      failedIn_ = phase;
+      remaining_ = 0;
+    } else {
+      remaining_ -= sim::FallibleCallCount();
+    }
+  }
+
+  bool DriverMissing() const { return !driverPresent_ || (failedIn_ == "start-up" && failed_ == "OpenControlDevice"); }
+  // The failure, if it came in the phase just ended.
+  std::string FailedNow(const char* phase) const { return failedIn_ == phase ? failed_ : std::string(); }
+
+  // The state of a running system, and whether each source of input works.
+  // Nothing fails here.
+  void CheckRunning(const char* phase) {
+    SCOPED_TRACE(::testing::Message() << "failed call: " << (failed_.empty() ? "none" : failed_) << " in "
+                                      << failedIn_);
+    // The link is made at start-up only; the keyboard's entry is made anew by
+    // each phase.
+    const std::string current = FailedNow("start-up");
+    const std::string phaseFailure = FailedNow(phase);
+
+    // The driver link.
+    if (DriverMissing()) {
+      EXPECT_EQ(DriverHandle, platform::InvalidHandle());
+      EXPECT_EQ(sim::MessageBoxesShown().size(), failed_ == "MessageBox" ? 0u : 1u);
+      EXPECT_FALSE(DispatcherThread());
+    } else {
+      EXPECT_TRUE(platform::IsUsableHandle(DriverHandle));
+      EXPECT_TRUE(sim::MessageBoxesShown().empty());
+    }
+    const bool dispatcherRuns = DispatcherThread() != nullptr;
+    if (!DriverMissing() && !dispatcherRuns) {
+      EXPECT_TRUE(In(kMayStopDispatcher, current)) << "the dispatcher is missing";
+    }
+    const bool tableInstalled = sim::FilterTableInstalled();
+    if (!DriverMissing() && !tableInstalled) {
+      // The driver takes the table whole or not at all; a missing event spoils it.
+      EXPECT_TRUE(In(kMayLoseTable, current)) << "the key table is missing";
+    }
+
+    // The keyboard list: another vendor's device and the keyboard's other
+    // collection are never held; the keyboard's Consumer-Control collection
+    // is listed once, or a failure kept it out.
+    EXPECT_EQ(sim::HidOpenFileCount(other_.path), 0);
+    EXPECT_EQ(sim::HidOpenFileCount(kb_.keyboard), 0);
+    const uint32_t listed = DeviceList.Count;
+    EXPECT_LE(listed, 1u);
+    EXPECT_EQ(sim::HidOpenFileCount(kb_.consumerControl), static_cast<int>(listed));
+    if (listed == 0) {
+      EXPECT_TRUE(In(kMayLeaveKeyboardUnlisted, phaseFailure)) << "the keyboard is missing";
+    }
+    const bool readerRuns = sim::HidPendingReadCount(kb_.consumerControl) == 1;
+    if (listed == 1 && !readerRuns) {
+      EXPECT_TRUE(In(kMayStopReader, phaseFailure)) << "the listed keyboard has no reader";
+    }
+
+    // The keyboard's layer key, through its Consumer-Control reports.
+    const size_t callsBefore = sim::ControlCallCount();
+    sim::PushInputReport(kb_.consumerControl, kHeld);
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    if (listed && readerRuns) {
+      EXPECT_EQ(LayerMode.load(), 1);
+    }
+    sim::PushInputReport(kb_.consumerControl, kReleased);
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    const bool consumerWorks = listed && readerRuns && !DriverMissing();
+    EXPECT_EQ(ModeCallsSince(callsBefore), consumerWorks ? std::vector<int>({1, 0}) : std::vector<int>{});
+
+    // The 0x76 key and a character key at the driver.
+    const size_t callsBeforeKeys = sim::ControlCallCount();
+    sim::ClearSentInputs();
+    const uint8_t g = LayerKeyMap[6].ScanCode;
+    sim::PressScanCode(kLayerKeyScanCode);
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    sim::PressScanCode(g);
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    sim::ReleaseScanCode(g);
+    sim::ReleaseScanCode(kLayerKeyScanCode);
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    const bool keysWork = dispatcherRuns && tableInstalled;
+    EXPECT_EQ(ModeCallsSince(callsBeforeKeys), keysWork ? std::vector<int>({1, 0}) : std::vector<int>{});
+    EXPECT_EQ(sim::TypedText(), keysWork ? std::u16string(ChooseLayerText(6, false, false)) : std::u16string());
+    if (DriverMissing()) {
+      EXPECT_EQ(sim::ControlCallCount(), 0u) << "no control call without the driver";
+    }
+  }
+
+  static std::vector<int> ModeCallsSince(size_t first) {
+    std::vector<int> modes;
+    const std::vector<sim::ControlCall> calls = sim::ControlCalls();
+    for (size_t i = first; i < calls.size(); ++i)
+      if (calls[i].code == IOCTL_SET_LAYER_MODE) modes.push_back(calls[i].input.empty() ? -1 : calls[i].input[0]);
+    return modes;
+  }
+
+  long remaining_ = 0;
+  std::string failed_;
+  std::string failedIn_;
+  bool driverPresent_ = true;
+  sim::HidInterface other_;
+  sim::ModelKeyboardPaths kb_;
+};
+
+struct WalkCase {
+  const char* name;
+  bool driverPresent;
+  Names mustFail;  // calls the walk has to reach
+};
+
+TEST_F(FaultWalk, EveryFailurePointOfStartUpHotPlugAndShutdown) {
+  const WalkCase cases[] = {
+      {"driver present",
+       true,
+       {"CreateEvent", "OpenControlDevice", "DeviceIoControl", "CreateThread", "SetupDiGetClassDevs",
+        "SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetail", "AllocZeroed", "CreateFile",
+        "HidD_GetPreparsedData", "HidD_GetAttributes", "HidP_GetCaps", "HidD_FlushQueue", "HidP_GetSpecificValueCaps",
+        "ReadFile"}},
+      {"driver missing", false, {"CreateEvent", "OpenControlDevice", "MessageBox", "CreateFile", "ReadFile"}},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Names reached;
+    long k = 1;
+    for (;; ++k) {
+      SCOPED_TRACE(::testing::Message() << "failing fallible call " << k);
+      const bool hit = Run(k, c.driverPresent);
+      if (HasFailure()) return;  // one broken run says enough
+      if (!hit) break;
+      reached.insert(failed());
+      ASSERT_LT(k, 5000) << "the walk does not end";
+    }
+    for (const std::string& name : c.mustFail) EXPECT_TRUE(reached.count(name)) << name << " never failed";
+    EXPECT_GT(k, 50) << "runs of the walk";
+    std::printf("[ walk     ] %s: %ld failure points\n", c.name, k - 1);
+  }
+}
+
+}  // namespace
