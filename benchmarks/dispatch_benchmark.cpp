@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "benchmarks/event_ping_pong.h"
 #include "layer/driver_link.h"
 #include "platform/kernel.h"
 #include "platform/sim/sim.h"
@@ -22,39 +23,7 @@ namespace sim = platform::sim;
 
 constexpr int kClearEvery = 4096;
 
-struct PingPong {
-  platform::Handle ping;
-  platform::Handle pong;
-  std::atomic<bool> stop{false};
-};
-
-uint32_t Echo(void* raw) {
-  auto* p = static_cast<PingPong*>(raw);
-  for (;;) {
-    platform::WaitForOne(p->ping, platform::kInfinite);
-    if (p->stop.load()) return 0;
-    platform::SetEvent(p->pong);
-  }
-}
-
-void BM_EventPingPong(benchmark::State& state) {
-  sim::ResetMachine();
-  PingPong p;
-  p.ping = platform::CreateEventObject(false, false);
-  p.pong = platform::CreateEventObject(false, false);
-  platform::Handle thread = platform::CreateThread(Echo, &p);
-  sim::WaitForQuiescence();
-  for (auto _ : state) {
-    platform::SetEvent(p.ping);
-    platform::WaitForOne(p.pong, platform::kInfinite);
-  }
-  p.stop = true;
-  platform::SetEvent(p.ping);
-  platform::WaitForOne(thread, platform::kInfinite);
-  platform::CloseHandle(thread);
-  platform::CloseHandle(p.ping);
-  platform::CloseHandle(p.pong);
-}
+void BM_EventPingPong(benchmark::State& state) { tavlo::bench::RunEventPingPong(state); }
 
 // The link running with the layer on, as while the layer key is held.
 struct RunningLink {

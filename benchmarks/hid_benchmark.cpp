@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/event_ping_pong.h"
 #include "hid/enumeration.h"
 #include "hid/hid_device.h"
 #include "hid/reader.h"
@@ -21,38 +22,8 @@ namespace sim = platform::sim;
 
 namespace {
 
-struct PingPong {
-  platform::Handle ping;
-  platform::Handle pong;
-  bool stop = false;
-};
-
-uint32_t Echo(void* raw) {
-  auto* p = static_cast<PingPong*>(raw);
-  for (;;) {
-    platform::WaitForOne(p->ping, platform::kInfinite);
-    if (p->stop) break;
-    platform::SetEvent(p->pong);
-  }
-  return 0;
-}
-
 // Baseline: one thread signals, the other wakes and signals back.
-void BM_BareEventWakeRoundTrip(benchmark::State& state) {
-  sim::ResetMachine();
-  PingPong p{platform::CreateEventObject(false, false), platform::CreateEventObject(false, false)};
-  platform::Handle thread = platform::CreateThread(Echo, &p);
-  for (auto _ : state) {
-    platform::SetEvent(p.ping);
-    platform::WaitForOne(p.pong, platform::kInfinite);
-  }
-  p.stop = true;
-  platform::SetEvent(p.ping);
-  platform::WaitForOne(thread, platform::kInfinite);
-  platform::CloseHandle(thread);
-  platform::CloseHandle(p.ping);
-  platform::CloseHandle(p.pong);
-}
+void BM_BareEventWakeRoundTrip(benchmark::State& state) { tavlo::bench::RunEventPingPong(state); }
 BENCHMARK(BM_BareEventWakeRoundTrip)->UseRealTime();
 
 int32_t SignalBack(void* context, int32_t hasReport, const uint8_t*, uint32_t) {

@@ -1,5 +1,7 @@
 #include "tests/e2e/e2e_support.h"
 
+#include "layer/key_map.h"
+
 #include <tlhelp32.h>
 
 
@@ -368,5 +370,19 @@ std::vector<std::string> LogLines(const testdriver::Log& log) {
 }
 
 std::string Utf8(const std::u16string& text) { return tavlo::tools::ToUtf8(text.c_str()); }
+
+const std::wstring& TavloExe() {
+  static const std::wstring path = WindowsPath(TAVLO_EXE);
+  return path;
+}
+
+std::vector<KbdTestTransition> Taps(const std::vector<int>& slots) {
+  std::vector<KbdTestTransition> moves;
+  for (int slot : slots) {
+    moves.push_back(testdriver::Make(tavlo::LayerKeyMap[slot].ScanCode));
+    moves.push_back(testdriver::Break(tavlo::LayerKeyMap[slot].ScanCode));
+  }
+  return moves;
+}
 
 }  // namespace e2e

@@ -18,6 +18,19 @@ namespace e2e {
 // A POSIX path of the build tree as a Windows path on drive Z:.
 std::wstring WindowsPath(const char* posix_path);
 
+// The Tavlo.exe under test (the build tree's x86_64 program).
+const std::wstring& TavloExe();
+
+// Lines of the test driver's log as the tests expect them.
+constexpr char kTableInstall[] = "ioctl 0x0022210c in 2208";
+constexpr char kTableRemoval[] = "ioctl 0x0022210c in 0 -> 0x00000000";
+constexpr char kLayerOn[] = "ioctl 0x00222138 in 1 01 -> 0x00000000";
+constexpr char kLayerOff[] = "ioctl 0x00222138 in 1 00 -> 0x00000000";
+constexpr char kClose[] = "close -> 0x00000000";
+
+// A press and release at the driver of each layer slot's key, in order.
+std::vector<KbdTestTransition> Taps(const std::vector<int>& slots);
+
 // One launch of Tavlo.exe. The child is put in a job that is closed with
 // this object, and Wine ends every process of a job when the job closes
 // (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE): a test that fails or dies never

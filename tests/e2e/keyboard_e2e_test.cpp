@@ -31,31 +31,21 @@
 
 namespace {
 
+using e2e::kClose;
+using e2e::kLayerOff;
+using e2e::kLayerOn;
+using e2e::kTableInstall;
+using e2e::kTableRemoval;
+using e2e::Taps;
+using e2e::TavloExe;
+
 using testdriver::Break;
 using testdriver::Make;
 using Modes = std::vector<int>;
 
-const char kTableRemoval[] = "ioctl 0x0022210c in 0 -> 0x00000000";
-const char kLayerOn[] = "ioctl 0x00222138 in 1 01 -> 0x00000000";
-const char kClose[] = "close -> 0x00000000";
 constexpr DWORD kHeardMs = 3000;    // a report's way to the driver's log
 constexpr DWORD kNoticeMs = 5000;   // a device notice's way to Tavlo
 constexpr DWORD kQuietMs = 250;     // how long "nothing more happens" is watched
-
-const std::wstring& TavloExe() {
-  static const std::wstring path = e2e::WindowsPath(TAVLO_EXE);
-  return path;
-}
-
-// A press and release of each key, in the order given.
-std::vector<KbdTestTransition> Taps(const std::vector<int>& slots) {
-  std::vector<KbdTestTransition> moves;
-  for (int slot : slots) {
-    moves.push_back(Make(tavlo::LayerKeyMap[slot].ScanCode));
-    moves.push_back(Break(tavlo::LayerKeyMap[slot].ScanCode));
-  }
-  return moves;
-}
 
 // The texts of the keys without Shift, in order.
 std::u16string Texts(const std::vector<int>& slots) {

@@ -22,30 +22,18 @@
 
 namespace {
 
+using e2e::kClose;
+using e2e::kLayerOff;
+using e2e::kLayerOn;
+using e2e::kTableInstall;
+using e2e::kTableRemoval;
+using e2e::Taps;
+using e2e::TavloExe;
+
 using testdriver::Break;
 using testdriver::Make;
 
 constexpr uint8_t kLayerKey = 0x76;
-const char kTableInstall[] = "ioctl 0x0022210c in 2208";
-const char kTableRemoval[] = "ioctl 0x0022210c in 0 -> 0x00000000";
-const char kLayerOn[] = "ioctl 0x00222138 in 1 01 -> 0x00000000";
-const char kLayerOff[] = "ioctl 0x00222138 in 1 00 -> 0x00000000";
-const char kClose[] = "close -> 0x00000000";
-
-const std::wstring& TavloExe() {
-  static const std::wstring path = e2e::WindowsPath(TAVLO_EXE);
-  return path;
-}
-
-// A press and release of each key, in the order given.
-std::vector<KbdTestTransition> Taps(const std::vector<int>& slots) {
-  std::vector<KbdTestTransition> moves;
-  for (int slot : slots) {
-    moves.push_back(Make(tavlo::LayerKeyMap[slot].ScanCode));
-    moves.push_back(Break(tavlo::LayerKeyMap[slot].ScanCode));
-  }
-  return moves;
-}
 
 class TavloWithTestDriver : public ::testing::Test {
  protected:
