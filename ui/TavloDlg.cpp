@@ -182,7 +182,15 @@ LRESULT CTavloDlg::OnInstanceOpen(WPARAM, LPARAM) { return 0; }
 
 LRESULT CTavloDlg::OnInstanceKill(WPARAM, LPARAM) {
   m_bAllowClose = TRUE;
-  PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+  // The system command's default processing sends WM_CLOSE, but it drops the
+  // command while the window is disabled, as it is under the driver-missing
+  // box during start-up: the kill would be lost and the instance would run
+  // on once the box is closed. A disabled window gets WM_CLOSE itself.
+  if (::IsWindowEnabled(m_hWnd)) {
+    PostMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else {
+    PostMessage(WM_CLOSE, 0, 0);
+  }
   return 0;
 }
 

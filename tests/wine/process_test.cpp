@@ -321,6 +321,30 @@ TEST_F(TavloProcess, KillInAnyLetterCaseEndsTheInstance) {
   }
 }
 
+// A /Kill that arrives while the start-up is still in the driver-missing box
+// closes the instance as soon as the box is dismissed: the box is not left
+// behind a window that no longer exists, and no instance keeps running.
+TEST_F(TavloProcess, KillDuringTheDriverBoxEndsTheInstanceOnceTheBoxIsClosed) {
+  PROCESS_INFORMATION primary = Launch(L"");
+  HWND box = nullptr;
+  const DWORD start = ::GetTickCount();
+  while (!box && ::GetTickCount() - start < 20000) {
+    for (HWND w : TopWindowsOf(primary.dwProcessId)) {
+      wchar_t cls[64] = {};
+      ::GetClassNameW(w, cls, 64);
+      if (std::wstring(cls) == L"#32770" && HasChildWithText(w, kDriverBoxText)) box = w;
+    }
+    if (!box) ::Sleep(20);
+  }
+  if (!box) GTEST_SKIP() << "no driver box: a filter driver is present in this prefix";
+  PROCESS_INFORMATION killer = Launch(L"/Kill");
+  EXPECT_EQ(Ended(killer), 0);
+  EXPECT_TRUE(::IsWindow(box)) << "the box stays until the user closes it";
+  EXPECT_TRUE(StillRunning(primary));
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(Ended(primary), 0) << "the instance must end once its box is closed";
+}
+
 // A name taken by another kind of object makes the mutex fail to open and to
 // be created; every launch then runs as a primary, so several instances of
 // one path run at once, and /Kill closes them all.
