@@ -18,6 +18,7 @@
 #include "platform/sim/sim_driver.h"
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_input.h"
+#include "tests/support/sim_resources.h"
 
 namespace tavlo::testing {
 
@@ -34,9 +35,7 @@ class DevicesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::sim::ResetMachine();
-    handles_ = platform::sim::OpenHandleCount();
-    blocks_ = platform::sim::LiveBlockCount();
-    preparsed_ = platform::sim::LivePreparsedDataCount();
+    before_ = SimResources::Now();
     CreateKeyEvents();
     if (openDriver_) {
       ASSERT_EQ(OpenKeyFilter(nullptr), kKeyFilterOpened);
@@ -52,13 +51,7 @@ class DevicesTest : public ::testing::Test {
     DriverHandle = nullptr;
     EXPECT_EQ(DeviceList.Count, 0u);
     EXPECT_EQ(DeviceList.Entries, nullptr);
-    EXPECT_TRUE(platform::sim::WaitForAllThreadsEnded());
-    EXPECT_EQ(platform::sim::LiveThreadCount(), 0);
-    EXPECT_EQ(platform::sim::OpenHandleCount(), handles_) << "handles leaked";
-    EXPECT_EQ(platform::sim::LiveBlockCount(), blocks_) << "heap blocks leaked";
-    EXPECT_EQ(platform::sim::LivePreparsedDataCount(), preparsed_) << "preparsed data leaked";
-    EXPECT_EQ(platform::sim::LiveDeviceInfoSetCount(), 0);
-    EXPECT_EQ(platform::sim::UseOfClosedHandleCount(), 0) << "a closed handle was used";
+    before_.ExpectRestored();
     platform::sim::ResetMachine();
   }
 
@@ -99,9 +92,7 @@ class DevicesTest : public ::testing::Test {
   bool openDriver_ = true;
 
  private:
-  int handles_ = 0;
-  long blocks_ = 0;
-  long preparsed_ = 0;
+  SimResources before_;
 };
 
 }  // namespace tavlo::testing

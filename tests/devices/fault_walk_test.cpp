@@ -29,6 +29,7 @@
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_message_box.h"
+#include "tests/support/sim_resources.h"
 
 using namespace tavlo;
 namespace sim = platform::sim;
@@ -75,9 +76,7 @@ class FaultWalk : public ::testing::Test {
     other_ = sim::GenericHidInterface(sim::HidInterfacePath(0x046D, 0xC52B, 1, 2), 0x046D, 0xC52B, 0x000C, 0x0001, 3);
     sim::AddHidInterface(other_);
     kb_ = sim::AttachModelKeyboard();
-    const int handles = sim::OpenHandleCount();
-    const long blocks = sim::LiveBlockCount();
-    const long preparsed = sim::LivePreparsedDataCount();
+    const SimResources before = SimResources::Now();
 
     // ---- start-up ----
     Arm();
@@ -121,7 +120,6 @@ class FaultWalk : public ::testing::Test {
       EXPECT_EQ(DeviceList.Count, 0u);
       EXPECT_EQ(DeviceList.Entries, nullptr);
       EXPECT_TRUE(sim::WaitForAllThreadsEnded(5000));
-      EXPECT_EQ(sim::LiveThreadCount(), 0);
       EXPECT_FALSE(DispatcherThread());
       for (int slot = 0; slot < kWaitedEventCount; ++slot) EXPECT_FALSE(KeyEvents[slot]) << "slot " << slot;
       if (DriverMissing()) {
@@ -137,11 +135,7 @@ class FaultWalk : public ::testing::Test {
         EXPECT_FALSE(sim::FilterDeviceOpen());
       }
       DriverHandle = nullptr;
-      EXPECT_EQ(sim::OpenHandleCount(), handles) << "handles leaked";
-      EXPECT_EQ(sim::LiveBlockCount(), blocks) << "heap blocks leaked";
-      EXPECT_EQ(sim::LivePreparsedDataCount(), preparsed) << "preparsed data leaked";
-      EXPECT_EQ(sim::LiveDeviceInfoSetCount(), 0) << "device-information set leaked";
-      EXPECT_EQ(sim::UseOfClosedHandleCount(), 0) << "a closed handle was used";
+      before.ExpectRestored();
     }
     sim::DetachModelKeyboard(kb_);
     sim::RemoveHidInterface(other_.path);
