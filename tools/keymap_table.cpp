@@ -4,7 +4,7 @@
 #include <string>
 
 #include "layer/key_map.h"
-#include "tools/utf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ std::string Describe(const char16_t* text) {
   std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text[0]));
   // Combining marks are shown on a dotted circle so they stay visible.
   const bool combining = text[0] >= 0x300 && text[0] <= 0x36F;
-  return std::string(combining ? "\u25CC" : "") + tavlo::tools::ToUtf8(text) + "  " + code;
+  return std::string(combining ? "\u25CC" : "") + platform::ToUtf8(text) + "  " + code;
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_trace.h"
-#include "tools/utf8.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -253,6 +253,6 @@ int main(int argc, char** argv) {
 
   if (trace)
     for (const std::string& line : sim::TraceLines()) std::printf("%s\n", line.c_str());
-  std::printf("%s\n", tavlo::tools::ToUtf8(sim::TypedText().c_str()).c_str());
+  std::printf("%s\n", platform::ToUtf8(sim::TypedText().c_str()).c_str());
   return status;
 }

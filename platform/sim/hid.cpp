@@ -555,28 +555,37 @@ uint32_t CopySpecific(const std::vector<Caps>& all, uint16_t usagePage, uint16_t
 
 }  // namespace
 
-uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
-                                  uint16_t usage, HidpButtonCaps* caps, uint16_t* length,
-                                  PreparsedData data) {
+namespace {
+
+// HidP_GetSpecificButtonCaps and HidP_GetSpecificValueCaps: the same query
+// over one of the two capability arrays of the report type.
+template <typename Caps>
+uint32_t GetSpecific(const char* call, std::vector<Caps> (HidInterface::*arrays)[3], HidpReportType type,
+                     uint16_t usagePage, uint16_t linkCollection, uint16_t usage, Caps* caps,
+                     uint16_t* length, PreparsedData data) {
   std::lock_guard<std::mutex> lock(MachineMutex());
   PreparsedBlock* block = FindPreparsedLocked(data);
   if (!block) return kHidpStatusInvalidPreparsedData;
   const auto t = static_cast<uint32_t>(type);
   if (t > 2) return kHidpStatusInvalidReportType;
-  if (ShouldFailLocked("HidP_GetSpecificButtonCaps")) return kHidpStatusInternalError;
-  return CopySpecific(block->desc.buttonCaps[t], usagePage, linkCollection, usage, caps, length);
+  if (ShouldFailLocked(call)) return kHidpStatusInternalError;
+  return CopySpecific((block->desc.*arrays)[t], usagePage, linkCollection, usage, caps, length);
+}
+
+}  // namespace
+
+uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
+                                  uint16_t usage, HidpButtonCaps* caps, uint16_t* length,
+                                  PreparsedData data) {
+  return GetSpecific("HidP_GetSpecificButtonCaps", &HidInterface::buttonCaps, type, usagePage, linkCollection,
+                     usage, caps, length, data);
 }
 
 uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
                                  uint16_t usage, HidpValueCaps* caps, uint16_t* length,
                                  PreparsedData data) {
-  std::lock_guard<std::mutex> lock(MachineMutex());
-  PreparsedBlock* block = FindPreparsedLocked(data);
-  if (!block) return kHidpStatusInvalidPreparsedData;
-  const auto t = static_cast<uint32_t>(type);
-  if (t > 2) return kHidpStatusInvalidReportType;
-  if (ShouldFailLocked("HidP_GetSpecificValueCaps")) return kHidpStatusInternalError;
-  return CopySpecific(block->desc.valueCaps[t], usagePage, linkCollection, usage, caps, length);
+  return GetSpecific("HidP_GetSpecificValueCaps", &HidInterface::valueCaps, type, usagePage, linkCollection,
+                     usage, caps, length, data);
 }
 
 uint32_t HidMaxUsageListLength(HidpReportType type, uint16_t usagePage, PreparsedData data) {

@@ -6,6 +6,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_message_box.h"
 #include "platform/sim/sim_trace.h"
+#include "platform/text.h"
 
 namespace platform::sim {
 
@@ -43,7 +44,7 @@ int ShowMessageBox(void* owner, const char16_t* text, const char16_t* caption, u
   Boxes().push_back({owner, text ? text : u"", caption ? caption : u"", style});
   char tail[32];
   std::snprintf(tail, sizeof tail, "\" style 0x%08x", static_cast<unsigned>(style));
-  TraceLocked("message-box \"" + Utf8(text) + tail);
+  TraceLocked("message-box \"" + platform::ToUtf8(text) + tail);
   return kIdOk;
 }
 

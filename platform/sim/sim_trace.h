@@ -14,7 +14,5 @@ void ClearTrace();
 
 // For simulated areas (machine lock held): appends one line.
 void TraceLocked(std::string line);
-// UTF-16 text as UTF-8, for trace lines.
-std::string Utf8(const char16_t* text);
 
 }  // namespace platform::sim

@@ -3,7 +3,6 @@
 
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_trace.h"
-#include "platform/text.h"
 
 namespace platform::sim {
 
@@ -36,6 +35,5 @@ void ClearTrace() {
 
 void TraceLocked(std::string line) { Lines().push_back(std::move(line)); }
 
-std::string Utf8(const char16_t* text) { return platform::ToUtf8(text); }
 
 }  // namespace platform::sim

@@ -5,7 +5,7 @@
 #include <tlhelp32.h>
 
 
-#include "tools/utf8.h"
+#include "platform/text.h"
 
 namespace e2e {
 
@@ -369,7 +369,7 @@ std::vector<std::string> LogLines(const testdriver::Log& log) {
   return lines;
 }
 
-std::string Utf8(const std::u16string& text) { return tavlo::tools::ToUtf8(text.c_str()); }
+std::string Utf8(const std::u16string& text) { return platform::ToUtf8(text.c_str()); }
 
 const std::wstring& TavloExe() {
   static const std::wstring path = WindowsPath(TAVLO_EXE);
