@@ -14,22 +14,16 @@ if [ ! -f "$exe" ]; then
 fi
 build="$(cd "$build" && pwd)"
 exe="$build/Tavlo.exe"
-export WINEPREFIX="$build/wineprefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-if [ -z "${TAVLO_IN_XVFB:-}" ]; then
-  export TAVLO_IN_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$seconds"
-fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
-  /usr/lib/wine/wineserver -w
-fi
+. "$(dirname "$0")/../scripts/wine-env.sh"
+TAVLO_SCRIPT_ARGS=("$build" "$seconds")
+wine_env "$build"
+wine_boot wine-idle >/dev/null
+trap wine_stop EXIT
 
 ticks() {  # utime + stime of a process, in clock ticks
   awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"
 }
-/usr/lib/wine/wine64 "$exe" </dev/null >/dev/null 2>&1 &
+"$WINE64" "$exe" </dev/null >/dev/null 2>&1 &
 pid=$!
 sleep 5  # start-up, and the driver-missing message box, are over by now
 if ! kill -0 "$pid" 2>/dev/null; then
@@ -40,7 +34,7 @@ before="$(ticks "$pid")"
 sleep "$seconds"
 after="$(ticks "$pid")"
 hz="$(getconf CLK_TCK)"
-/usr/lib/wine/wine64 "$exe" /Kill </dev/null >/dev/null 2>&1 || true
+"$WINE64" "$exe" /Kill </dev/null >/dev/null 2>&1 || true
 for _ in $(seq 1 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
 kill "$pid" 2>/dev/null || true
 wait "$pid" 2>/dev/null || true
