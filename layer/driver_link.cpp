@@ -22,6 +22,12 @@ platform::Lock& LinkLock() {
   return *lock;
 }
 
+// Set under the link's lock once the table's removal has been sent: from
+// then on the driver hears nothing more from this process, so a report or a
+// layer-key event served during shutdown cannot leave the driver holding a
+// mode sent after the table was withdrawn.
+bool TableWithdrawn = false;
+
 }  // namespace
 
 void CreateKeyEvents() {
@@ -30,6 +36,7 @@ void CreateKeyEvents() {
   platform::LockGuard guard(LinkLock());
   KeyEvents[kDispatcherThreadSlot] = nullptr;
   DriverHandle = nullptr;
+  TableWithdrawn = false;
 }
 
 void CloseKeyEvents() {
@@ -103,6 +110,7 @@ int OpenKeyFilter(void* window) {
   {
     platform::LockGuard guard(LinkLock());
     DriverHandle = device;
+    TableWithdrawn = false;
   }
   if (device == platform::InvalidHandle()) {
     platform::ShowMessageBox(window, kDriverMissingText, kApplicationTitle, kDriverMissingStyle);
@@ -134,7 +142,7 @@ void SendLayerMode(uint8_t mode) {
   // The call gets a copy of its own: the shared byte may be rewritten by the
   // next sender before the driver has read this one.
   const uint8_t buffer = mode;
-  if (platform::IsUsableHandle(DriverHandle))
+  if (platform::IsUsableHandle(DriverHandle) && !TableWithdrawn)
     platform::SendControlCode(DriverHandle, IOCTL_SET_LAYER_MODE, &buffer, sizeof buffer);
 }
 
@@ -143,8 +151,9 @@ void CloseKeyFilter() {
   if (thread == nullptr) return;
   {
     platform::LockGuard guard(LinkLock());
-    if (platform::IsUsableHandle(DriverHandle))
+    if (platform::IsUsableHandle(DriverHandle) && !TableWithdrawn)
       platform::SendControlCode(DriverHandle, IOCTL_SET_KEY_TABLE, nullptr, 0);
+    TableWithdrawn = true;
   }
   platform::SetEvent(KeyEvents[kStopEventSlot]);
   const bool ended = platform::WaitForOne(thread, kDispatcherStopTimeoutMs) == platform::kWaitObject0;
