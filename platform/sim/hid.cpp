@@ -425,6 +425,7 @@ bool ReadFileOverlapped(Handle handle, void* buffer, uint32_t length, Overlapped
 bool GetOverlappedResult(Handle handle, Overlapped* overlapped, uint32_t* bytesTransferred, bool wait) {
   std::unique_lock<std::mutex> lock(MachineMutex());
   LookupLocked(handle);  // counts a use of a closed handle
+  if (ShouldFailLocked("GetOverlappedResult")) return false;
   if (!overlapped) {
     SetLastError(kErrorInvalidParameter);
     return false;
@@ -455,6 +456,7 @@ bool CancelIo(Handle handle) {
     SetLastError(kErrorInvalidHandle);
     return false;
   }
+  if (ShouldFailLocked("CancelIo")) return false;
   const auto self = std::this_thread::get_id();
   std::vector<PendingRead> keep;
   std::vector<PendingRead> cancelled;

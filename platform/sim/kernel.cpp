@@ -2,16 +2,19 @@
 // polling. One machine-wide mutex orders everything.
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <new>
+#include <stdexcept>
 #include <thread>
 #include <unordered_map>
 
 #include "platform/kernel.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/sim.h"
+#include "platform/trace.h"
 
 namespace platform::sim {
 
@@ -116,10 +119,65 @@ void SignalLocked(Waitable& object) {
 
 void NotifyLocked() { M().stateChanged.notify_all(); }
 
+const std::vector<FallibleCall>& FallibleCalls() {
+  static const std::vector<FallibleCall> calls = {
+      {"AllocZeroed", "HeapAlloc", true},
+      {"ReallocZeroed", "HeapReAlloc", true},
+      {"CreateEvent", "CreateEventW", true},
+      {"SetEvent", "SetEvent", false},
+      {"WaitForMultipleObjects", "WaitForMultipleObjects", true},
+      {"CreateThread", "CreateThread", true},
+      {"CreateMutex", "CreateMutexW", true},
+      {"OpenControlDevice", "CreateFileW", true},
+      {"DeviceIoControl", "DeviceIoControl", true},
+      {"MessageBox", "MessageBoxW", true},
+      {"CreateFile", "CreateFileW", true},
+      {"ReadFile", "ReadFile", true},
+      {"GetOverlappedResult", "GetOverlappedResult", false},
+      {"CancelIo", "CancelIo", false},
+      {"HidD_GetPreparsedData", "HidD_GetPreparsedData", true},
+      {"HidD_GetAttributes", "HidD_GetAttributes", true},
+      {"HidD_FlushQueue", "HidD_FlushQueue", true},
+      {"HidP_GetCaps", "HidP_GetCaps", true},
+      {"HidP_GetSpecificButtonCaps", "HidP_GetSpecificButtonCaps", true},
+      {"HidP_GetSpecificValueCaps", "HidP_GetSpecificValueCaps", true},
+      {"SetupDiGetClassDevs", "SetupDiGetClassDevsW", true},
+      {"SetupDiEnumDeviceInterfaces", "SetupDiEnumDeviceInterfaces", true},
+      {"SetupDiGetDeviceInterfaceDetail", "SetupDiGetDeviceInterfaceDetailW", true},
+      {"GetKeyState", "GetKeyState", true},
+      {"SendInput", "SendInput", true},
+      {"OpenProcess", "OpenProcess", true},
+      {"GetProcessImageFileName", "GetProcessImageFileNameW", true},
+      {"GetLogicalDriveStrings", "GetLogicalDriveStringsW", true},
+      {"QueryDosDevice", "QueryDosDeviceW", true},
+      {"PostMessage", "PostMessageW", true},
+  };
+  return calls;
+}
+
+const FallibleCall* FindFallibleCall(const std::string& name) {
+  for (const FallibleCall& call : FallibleCalls())
+    if (name == call.name) return &call;
+  return nullptr;
+}
+
+namespace {
+const FallibleCall& KnownCall(const std::string& name) {
+  const FallibleCall* call = FindFallibleCall(name);
+  if (!call) throw std::invalid_argument("no fallible call of the simulated machine is named \"" + name + "\"");
+  return *call;
+}
+}  // namespace
+
 bool ShouldFailLocked(const char* call) {
   Machine& m = M();
-  m.fallibleCalls++;
-  if (m.failAt > 0 && m.fallibleCalls == m.failAt) {
+  const FallibleCall* known = FindFallibleCall(call);
+  if (!known) {
+    std::fprintf(stderr, "simulated machine: fallible call \"%s\" is missing from FallibleCalls()\n", call);
+    std::abort();
+  }
+  if (known->walked) m.fallibleCalls++;
+  if (known->walked && m.failAt > 0 && m.fallibleCalls == m.failAt) {
     m.plannedHit = true;
     m.plannedCall = call;
     t_lastError = m.failAtError;
@@ -208,10 +266,12 @@ long WaitCallCount() {
 }
 
 void FailCall(const std::string& call, int nth, uint32_t error) {
+  KnownCall(call);
   std::lock_guard<std::mutex> lock(M().mutex);
   M().plans.emplace(call, Machine::Plan{nth < 1 ? 1 : nth, error});
 }
 void FailAlways(const std::string& call, uint32_t error) {
+  KnownCall(call);
   std::lock_guard<std::mutex> lock(M().mutex);
   M().plans.emplace(call, Machine::Plan{0, error});
 }
@@ -263,6 +323,7 @@ Handle CreateEventObject(bool manualReset, bool initialState) {
 
 bool SetEvent(Handle handle) {
   std::lock_guard<std::mutex> lock(MachineMutex());
+  if (ShouldFailLocked("SetEvent")) return false;
   auto event = LookupAsLocked<EventObject>(handle);
   if (!event) {
     t_lastError = kErrorInvalidHandle;
@@ -283,10 +344,14 @@ bool ResetEvent(Handle handle) {
   return true;
 }
 
-uint32_t WaitForAny(uint32_t count, const Handle* handles, uint32_t timeoutMs) {
+namespace {
+// WaitForMultipleObjects (fallible) and WaitForSingleObject (not: a wait for
+// a thread's end has no failure road).
+uint32_t Wait(const char* fallible, uint32_t count, const Handle* handles, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(MachineMutex());
   Machine& m = M();
   m.waitCalls++;
+  if (fallible && ShouldFailLocked(fallible)) return kWaitFailed;
   if (count == 0 || count > kMaximumWaitObjects || handles == nullptr) {
     t_lastError = kErrorInvalidParameter;
     return kWaitFailed;
@@ -327,7 +392,12 @@ uint32_t WaitForAny(uint32_t count, const Handle* handles, uint32_t timeoutMs) {
   return kWaitObject0 + static_cast<uint32_t>(waiter.result);
 }
 
-uint32_t WaitForOne(Handle handle, uint32_t timeoutMs) { return WaitForAny(1, &handle, timeoutMs); }
+}  // namespace
+
+uint32_t WaitForAny(uint32_t count, const Handle* handles, uint32_t timeoutMs) {
+  return Wait("WaitForMultipleObjects", count, handles, timeoutMs);
+}
+uint32_t WaitForOne(Handle handle, uint32_t timeoutMs) { return Wait(nullptr, 1, &handle, timeoutMs); }
 
 bool CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> lock(MachineMutex());
@@ -403,8 +473,12 @@ struct BlockHeader {
 };
 }  // namespace
 
+// A failed allocation is reported here, as the Windows side does.
 void* AllocZeroed(size_t bytes) {
-  if (ShouldFail("AllocZeroed")) return nullptr;
+  if (ShouldFail("AllocZeroed")) {
+    TraceFailure(u"HeapAlloc", nullptr, kErrorNotEnoughMemory);
+    return nullptr;
+  }
   auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + bytes));
   if (!header) {
     t_lastError = kErrorNotEnoughMemory;
@@ -418,7 +492,10 @@ void* AllocZeroed(size_t bytes) {
 
 void* ReallocZeroed(void* block, size_t bytes) {
   if (!block) return AllocZeroed(bytes);
-  if (ShouldFail("ReallocZeroed")) return nullptr;
+  if (ShouldFail("ReallocZeroed")) {
+    TraceFailure(u"HeapReAlloc", nullptr, kErrorNotEnoughMemory);
+    return nullptr;
+  }
   auto* old = static_cast<BlockHeader*>(block) - 1;
   const size_t oldSize = old->size;
   auto* header = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + bytes));

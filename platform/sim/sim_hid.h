@@ -10,11 +10,9 @@
 // kErrorDeviceNotConnected and leaves the handles dead; closing a handle
 // fails its pending reads with kErrorOperationAborted.
 //
-// Fallible calls (names for FailCall/FailAlways): "CreateFile", "ReadFile",
-// "HidD_GetPreparsedData", "HidD_GetAttributes", "HidD_FlushQueue",
-// "HidP_GetCaps", "HidP_GetSpecificButtonCaps", "HidP_GetSpecificValueCaps",
-// "SetupDiGetClassDevs", "SetupDiEnumDeviceInterfaces",
-// "SetupDiGetDeviceInterfaceDetail" (the call with a buffer only).
+// Fallible calls: the HID, file and SetupAPI entries of FallibleCalls()
+// (platform/sim/sim.h); "SetupDiGetDeviceInterfaceDetail" fails only the
+// call with a buffer.
 #pragma once
 
 #include <cstdint>

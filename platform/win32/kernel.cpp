@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/kernel.h"
+#include "platform/trace.h"
 
 namespace platform {
 
@@ -57,10 +58,18 @@ bool GetThreadExitCode(Handle thread, uint32_t* exitCode) {
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-void* AllocZeroed(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes ? bytes : 1); }
+// A failed allocation is reported here, for every caller (HeapAlloc sets no
+// last error).
+void* AllocZeroed(size_t bytes) {
+  void* block = ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes ? bytes : 1);
+  if (!block) TraceFailure(u"HeapAlloc", nullptr, kErrorNotEnoughMemory);
+  return block;
+}
 void* ReallocZeroed(void* block, size_t bytes) {
   if (!block) return AllocZeroed(bytes);
-  return ::HeapReAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, block, bytes ? bytes : 1);
+  void* grown = ::HeapReAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, block, bytes ? bytes : 1);
+  if (!grown) TraceFailure(u"HeapReAlloc", nullptr, kErrorNotEnoughMemory);
+  return grown;
 }
 void FreeBlock(void* block) {
   if (block) ::HeapFree(::GetProcessHeap(), 0, block);
