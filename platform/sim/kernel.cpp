@@ -51,6 +51,15 @@ struct Machine {
   std::string plannedCall;  // the call the walk failed
 
   std::vector<std::function<void()>> resetHooks;
+
+  // Named mutexes: handles open to each, and whether another launch holds it.
+  struct NamedMutex {
+    int handles = 0;
+    bool foreign = false;
+  };
+  std::map<std::u16string, NamedMutex> mutexes;
+  std::u16string raceOnOpen;  // the next open of this name loses a race
+  unsigned mutexGeneration = 0;  // handles from before a reset count no more
 };
 
 Machine& M() {
@@ -225,6 +234,9 @@ void ResetMachine() {
     m.plannedHit = false;
     m.useOfClosedHandle = 0;
     m.waitCalls = 0;
+    m.raceOnOpen.clear();
+    m.mutexes.clear();  // handles still open to them no longer count
+    m.mutexGeneration++;
     hooks = m.resetHooks;
   }
   for (auto& hook : hooks) hook();
@@ -292,6 +304,21 @@ long FallibleCallCount() {
   std::lock_guard<std::mutex> lock(M().mutex);
   return M().fallibleCalls;
 }
+void SetForeignMutex(const std::u16string& name, bool held) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  auto& mutexes = M().mutexes;
+  mutexes[name].foreign = held;
+  if (!held && mutexes[name].handles == 0) mutexes.erase(name);
+}
+bool NamedMutexExists(const std::u16string& name) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().mutexes.count(name) != 0;
+}
+void RaceNextMutexOpen(const std::u16string& name) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().raceOnOpen = name;
+}
+
 bool PlannedFailureHit() {
   std::lock_guard<std::mutex> lock(M().mutex);
   return M().plannedHit;
@@ -463,6 +490,57 @@ bool GetThreadExitCode(Handle handle, uint32_t* exitCode) {
 
 void Sleep(uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+namespace {
+struct MutexObject : Waitable {
+  std::u16string name;
+  unsigned generation = 0;
+  void OnLastHandleClosedLocked() override {
+    auto& mutexes = M().mutexes;
+    auto it = mutexes.find(name);
+    if (generation != M().mutexGeneration || it == mutexes.end()) return;
+    if (--it->second.handles == 0 && !it->second.foreign) mutexes.erase(it);
+  }
+};
+
+Handle AddMutexHandleLocked(const std::u16string& name) {
+  auto object = std::make_shared<MutexObject>();
+  object->name = name;
+  object->generation = M().mutexGeneration;
+  M().mutexes[name].handles++;
+  return AddHandleLocked(object);
+}
+}  // namespace
+
+Handle OpenNamedMutex(const char16_t* name) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  Machine& m = M();
+  const std::u16string key = name ? name : u"";
+  if (!m.raceOnOpen.empty() && m.raceOnOpen == key) {
+    // Not there yet at the open; the racing launch creates it just after.
+    m.raceOnOpen.clear();
+    m.mutexes[key].foreign = true;
+    t_lastError = kErrorFileNotFound;
+    return NullHandle();
+  }
+  if (m.mutexes.count(key) == 0) {
+    t_lastError = kErrorFileNotFound;
+    return NullHandle();
+  }
+  return AddMutexHandleLocked(key);
+}
+
+Handle CreateNamedMutex(const char16_t* name, bool initialOwner, bool* alreadyExisted) {
+  (void)initialOwner;  // nothing waits on the mutex
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  if (alreadyExisted) *alreadyExisted = false;
+  if (ShouldFailLocked("CreateMutex")) return NullHandle();
+  const std::u16string key = name ? name : u"";
+  const bool existed = M().mutexes.count(key) != 0;
+  if (alreadyExisted) *alreadyExisted = existed;
+  t_lastError = existed ? kErrorAlreadyExists : kErrorSuccess;
+  return AddMutexHandleLocked(key);
 }
 
 namespace {

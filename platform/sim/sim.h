@@ -33,6 +33,14 @@ long UseOfClosedHandleCount();
 // Wait calls made by any thread: an idle system makes none.
 long WaitCallCount();
 
+// Named mutexes. A mutex exists while a handle to it is open or while
+// another launch (outside the system) holds it.
+void SetForeignMutex(const std::u16string& name, bool held);
+bool NamedMutexExists(const std::u16string& name);
+// Two launches racing: the next OpenNamedMutex of `name` finds nothing, and
+// another launch creates the mutex (and holds it) right after that open.
+void RaceNextMutexOpen(const std::u16string& name);
+
 // Failure injection.
 //
 // Every fallible call of the machine, by the name FailCall and FailAlways

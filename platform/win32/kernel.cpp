@@ -58,6 +58,18 @@ bool GetThreadExitCode(Handle thread, uint32_t* exitCode) {
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
+Handle OpenNamedMutex(const char16_t* name) {
+  return ::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, reinterpret_cast<const wchar_t*>(name));
+}
+
+Handle CreateNamedMutex(const char16_t* name, bool initialOwner, bool* alreadyExisted) {
+  HANDLE mutex = ::CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, reinterpret_cast<const wchar_t*>(name));
+  const DWORD error = ::GetLastError();
+  if (alreadyExisted) *alreadyExisted = mutex != nullptr && error == ERROR_ALREADY_EXISTS;
+  ::SetLastError(error);
+  return mutex;
+}
+
 // A failed allocation is reported here, for every caller (HeapAlloc sets no
 // last error).
 void* AllocZeroed(size_t bytes) {
