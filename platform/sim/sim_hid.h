@@ -92,6 +92,10 @@ std::vector<std::u16string> PresentHidInterfaces();
 // shorter than the report gets the buffer's length. False if not present.
 bool PushInputReport(const std::u16string& path, const std::vector<uint8_t>& report);
 
+// The keyboard sends `report` right after the next open of the path: it
+// waits in the new handle's queue (until a read takes it or a flush drops it).
+void QueueReportOnNextOpen(const std::u16string& path, const std::vector<uint8_t>& report);
+
 // Observations.
 int HidOpenFileCount(const std::u16string& path);      // live handles of the interface
 int HidPendingReadCount(const std::u16string& path);   // reads under way on them

@@ -296,6 +296,17 @@ struct WalkCase {
   Names mustFail;  // calls the walk has to reach
 };
 
+// The walk's lists name fallible calls the machine knows and counts.
+TEST(FaultWalkLists, NameWalkedFallibleCalls) {
+  for (const Names* names : {&kMayLeaveKeyboardUnlisted, &kMayStopReader, &kMayStopDispatcher, &kMayLoseTable}) {
+    for (const std::string& name : *names) {
+      const sim::FallibleCall* call = sim::FindFallibleCall(name);
+      ASSERT_NE(call, nullptr) << name;
+      EXPECT_TRUE(call->walked) << name;
+    }
+  }
+}
+
 TEST_F(FaultWalk, EveryFailurePointOfStartUpHotPlugAndShutdown) {
   const WalkCase cases[] = {
       {"driver present",
