@@ -273,11 +273,18 @@ TEST_F(KeyboardList, RemovalOfAnotherVendorsPathDoesNotWalkTheList) {
   EXPECT_EQ(DeviceList.Count, 0u);
 }
 
-TEST_F(KeyboardList, PathOf259CharactersIsStoredWholeAndFoundAgain) {
+// A Consumer-Control collection of the model whose path is 259 characters
+// long, plugged in; its path.
+std::u16string PlugConsumerControlOf259Characters() {
   std::u16string path = sim::HidInterfacePath(0x1C4F, 0x0002, 1, 2, u"");
   path.insert(path.find(u"##") + 1, 259 - path.size(), u'a');
-  ASSERT_EQ(path.size(), 259u);
   sim::AddHidInterface(sim::GenericHidInterface(path, 0x1C4F, 0x0002, 0x000C, 0x0001, 3));
+  return path;
+}
+
+TEST_F(KeyboardList, PathOf259CharactersIsStoredWholeAndFoundAgain) {
+  const std::u16string path = PlugConsumerControlOf259Characters();
+  ASSERT_EQ(path.size(), 259u);
   ASSERT_EQ(AddKeyboardInterface(path.c_str(), nullptr), 1);
   EXPECT_EQ(std::u16string(DeviceList.Entries[0].path), Upper(path));
   Hold(path);
@@ -291,10 +298,8 @@ TEST_F(KeyboardList, PathOf259CharactersIsStoredWholeAndFoundAgain) {
 // characters. A notice that runs on past them still finds the entry; one that
 // differs within them does not.
 TEST_F(KeyboardList, RemovalNoticeIsCutAt259Characters) {
-  std::u16string path = sim::HidInterfacePath(0x1C4F, 0x0002, 1, 2, u"");
-  path.insert(path.find(u"##") + 1, 259 - path.size(), u'a');
+  const std::u16string path = PlugConsumerControlOf259Characters();
   ASSERT_EQ(path.size(), 259u);
-  sim::AddHidInterface(sim::GenericHidInterface(path, 0x1C4F, 0x0002, 0x000C, 0x0001, 3));
   ASSERT_EQ(AddKeyboardInterface(path.c_str(), nullptr), 1);
 
   std::u16string lastDiffers = path;
