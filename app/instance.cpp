@@ -48,7 +48,7 @@ bool IsInstanceOf(platform::WindowHandle window, const char16_t* modulePath) {
   const bool converted = ImagePathToDosPath(image, dosPath);
   platform::CloseHandle(process);
   if (!converted) return false;
-  return platform::EqualsNoCase(dosPath, modulePath);
+  return platform::SameExecutablePath(dosPath, modulePath);
 }
 
 }  // namespace

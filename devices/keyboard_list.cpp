@@ -7,6 +7,7 @@
 #include "hid/reader.h"
 #include "platform/hid.h"
 #include "platform/kernel.h"
+#include "platform/trace.h"
 
 namespace tavlo {
 
@@ -115,7 +116,8 @@ int AddKeyboardInterface(const char16_t* path, void* window) {
   entry.device = device;
   // Reports queued before the reader starts are stale: a layer key released
   // long ago must not switch the layer now.
-  platform::HidFlushQueue(device->Handle);
+  if (!platform::HidFlushQueue(device->Handle))
+    platform::TraceFailure(u"HidD_FlushQueue", entry.path, platform::LastError());
   StartReading(*device, OnConsumerReport, window);
   return 1;
 }

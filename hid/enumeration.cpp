@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/trace.h"
+
 namespace tavlo {
 
 namespace {
@@ -29,7 +31,10 @@ int EnumerateHidInterfaces(char16_t*** list, int32_t* count) {
 
   const platform::Handle set =
       platform::GetClassDevices(&guid, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
-  if (!platform::IsUsableHandle(set)) return 0;
+  if (!platform::IsUsableHandle(set)) {
+    platform::TraceFailure(u"SetupDiGetClassDevsW", nullptr, platform::LastError());
+    return 0;
+  }
 
   char16_t** paths = nullptr;
   uint32_t capacity = 4;
@@ -52,22 +57,30 @@ int EnumerateHidInterfaces(char16_t*** list, int32_t* count) {
     for (; index < capacity; ++index) {
       if (index > INT32_MAX - 1) goto cleanup;
       if (!platform::EnumDeviceInterfaces(set, &guid, index, &data)) {
-        if (platform::LastError() == platform::kErrorNoMoreItems) {
+        const uint32_t error = platform::LastError();
+        if (error == platform::kErrorNoMoreItems) {
           platform::DestroyDeviceInfoList(set);
           *list = paths;
           *count = static_cast<int32_t>(index);
           return 1;
         }
+        platform::TraceFailure(u"SetupDiEnumDeviceInterfaces", nullptr, error);
         continue;  // this index stays empty
       }
 
       uint32_t required = 0;
       platform::GetDeviceInterfaceDetail(set, &data, nullptr, 0, &required);
-      if (required < platform::kDeviceInterfaceDetailFixedSize) goto cleanup;
+      if (required < platform::kDeviceInterfaceDetailFixedSize) {
+        platform::TraceFailure(u"SetupDiGetDeviceInterfaceDetailW", nullptr, platform::kErrorInsufficientBuffer);
+        goto cleanup;
+      }
       detail = static_cast<platform::DeviceInterfaceDetail*>(platform::AllocZeroed(required));
       if (!detail) goto cleanup;
       detail->cbSize = platform::kDeviceInterfaceDetailFixedSize;
-      if (!platform::GetDeviceInterfaceDetail(set, &data, detail, required, nullptr)) goto cleanup;
+      if (!platform::GetDeviceInterfaceDetail(set, &data, detail, required, nullptr)) {
+        platform::TraceFailure(u"SetupDiGetDeviceInterfaceDetailW", nullptr, platform::LastError());
+        goto cleanup;
+      }
 
       {
         const size_t length = BoundedPathLength(detail, required);

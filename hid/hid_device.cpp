@@ -5,6 +5,7 @@
 #include <new>
 
 #include "hid/enumeration.h"
+#include "platform/trace.h"
 
 namespace tavlo {
 
@@ -33,6 +34,17 @@ uint32_t NumberAfterTag(const char16_t* path, const char16_t* tag) {
   return platform::ParseHex(found + platform::TextLength(tag));
 }
 
+// Tells a running reader to stop. The wait for its end that follows has no
+// time limit, so a signal that fails is given again until it takes (a reader
+// whose stop event is missing has ended by itself at its first wait).
+void SignalStop(HidDevice& d) {
+  if (!d.StopEvent) return;
+  while (!platform::SetEvent(d.StopEvent)) {
+    platform::TraceFailure(u"SetEvent", d.PathBuffer, platform::LastError());
+    platform::Sleep(10);
+  }
+}
+
 }  // namespace
 
 // Shared with report_tables.cpp: releases everything a build allocates.
@@ -53,7 +65,9 @@ void ReleaseReportLayouts(HidDevice& d) {
 
 HidDevice::HidDevice() {
   ReadEvent = platform::CreateEventObject(false, false);
+  if (!ReadEvent) platform::TraceFailure(u"CreateEventW", nullptr, platform::LastError());
   StopEvent = platform::CreateEventObject(false, false);
+  if (!StopEvent) platform::TraceFailure(u"CreateEventW", nullptr, platform::LastError());
 }
 
 HidDevice::~HidDevice() { Destroy(*this); }
@@ -90,6 +104,7 @@ int Open(HidDevice& d) {
   const uint32_t flags = d.OverlappedIo ? platform::kFileFlagOverlapped : 0;
   const platform::Handle handle = platform::OpenDeviceFile(d.PathBuffer, access, share, flags);
   if (!platform::IsUsableHandle(handle)) {
+    platform::TraceFailure(u"CreateFileW", d.PathBuffer, platform::LastError());
     d.Handle = platform::NullHandle();
     return 0;
   }
@@ -108,10 +123,20 @@ int ReadDeviceInfo(HidDevice& d) {
   ReleaseReportTables(d);
   d.TablesBuilt = 0;
   platform::PreparsedData preparsed = nullptr;
-  if (!platform::HidGetPreparsedData(d.Handle, &preparsed)) return 0;
+  if (!platform::HidGetPreparsedData(d.Handle, &preparsed)) {
+    platform::TraceFailure(u"HidD_GetPreparsedData", d.PathBuffer, platform::LastError());
+    return 0;
+  }
   d.PreparsedData = preparsed;
-  if (!platform::HidGetAttributes(d.Handle, &d.Attributes)) return 0;
-  if (platform::HidGetCaps(d.PreparsedData, &d.Caps) != platform::kHidpStatusSuccess) return 0;
+  if (!platform::HidGetAttributes(d.Handle, &d.Attributes)) {
+    platform::TraceFailure(u"HidD_GetAttributes", d.PathBuffer, platform::LastError());
+    return 0;
+  }
+  const uint32_t status = platform::HidGetCaps(d.PreparsedData, &d.Caps);
+  if (status != platform::kHidpStatusSuccess) {
+    platform::TraceFailure(u"HidP_GetCaps", d.PathBuffer, status);
+    return 0;
+  }
   d.InterfaceNumber = NumberAfterTag(d.PathBuffer, u"&mi_");
   d.CollectionNumber = NumberAfterTag(d.PathBuffer, u"&col");
   return 1;
@@ -121,7 +146,7 @@ void StopReader(HidDevice& d) {
   if (!d.ReaderJoin) return;
   // A reader that ended by itself has cleared ReaderThread and waits on
   // nothing any more; only a running one is told to stop.
-  if (d.ReaderThread.load()) platform::SetEvent(d.StopEvent);
+  if (d.ReaderThread.load()) SignalStop(d);
   platform::WaitForOne(d.ReaderJoin, platform::kInfinite);
   platform::CloseHandle(d.ReaderJoin);
   d.ReaderJoin = platform::NullHandle();

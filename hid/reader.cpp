@@ -2,10 +2,14 @@
 #include "hid/reader.h"
 
 #include "hid/report_tables.h"
+#include "platform/trace.h"
 
 namespace tavlo {
 
 namespace {
+
+// How often a failed CancelIo is tried again, 10 ms apart.
+constexpr int kCancelAttempts = 100;
 
 void Deliver(HidDevice& d, int32_t hasReport, const uint8_t* report, uint32_t length) {
   ReportCallback callback;
@@ -27,20 +31,31 @@ bool ReadOne(HidDevice& d, uint32_t* bytes) {
   *bytes = 0;
 
   const uint32_t length = d.Caps.InputReportByteLength;
-  if (!d.InputReportBuffer || length == 0) return false;  // nothing to read into
+  // Nothing to read into: the allocation's failure was reported as it happened.
+  if (!d.InputReportBuffer || length == 0) return false;
   if (!platform::ReadFileOverlapped(d.Handle, d.InputReportBuffer, length, &overlapped) &&
       platform::LastError() != platform::kErrorIoPending) {
+    platform::TraceFailure(u"ReadFile", d.DevicePath, platform::LastError());
     return false;
   }
   const uint32_t woke = platform::WaitForAny(2, pair, platform::kInfinite);
   if (woke == platform::kWaitObject0 + 1) {
-    return platform::GetOverlappedResult(d.Handle, &overlapped, bytes, true);
+    if (platform::GetOverlappedResult(d.Handle, &overlapped, bytes, true)) return true;
+    platform::TraceFailure(u"GetOverlappedResult", d.DevicePath, platform::LastError());
+    return false;
   }
+  if (woke != platform::kWaitObject0)
+    platform::TraceFailure(u"WaitForMultipleObjects", d.DevicePath, platform::LastError());
   // Stopped, or the wait failed: the read must not outlive this call, since
   // its OVERLAPPED is ours and its buffer is the record's. Cancel it (a read
   // that completed meanwhile is left as it is) and collect it; a report it
-  // may have brought is not delivered.
-  platform::CancelIo(d.Handle);
+  // may have brought is not delivered. A cancel that fails is tried again
+  // for a while; the collection then waits for the read to end.
+  for (int attempt = 0; !platform::CancelIo(d.Handle); ++attempt) {
+    if (attempt == 0) platform::TraceFailure(u"CancelIo", d.DevicePath, platform::LastError());
+    if (attempt == kCancelAttempts) break;
+    platform::Sleep(10);
+  }
   uint32_t ignored = 0;
   platform::GetOverlappedResult(d.Handle, &overlapped, &ignored, true);
   return false;
@@ -77,6 +92,7 @@ int StartReading(HidDevice& d, ReportCallback callback, void* context) {
     d.ReaderThread.store(platform::InvalidHandle());
     const platform::Handle thread = platform::CreateThread(ReaderThreadMain, &d);
     if (!thread) {
+      platform::TraceFailure(u"CreateThread", d.DevicePath, platform::LastError());
       d.ReaderThread.store(platform::NullHandle());
       return 0;
     }

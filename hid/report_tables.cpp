@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/trace.h"
+
 namespace tavlo {
 
 void ReleaseReportLayouts(HidDevice& d);  // hid_device.cpp
@@ -53,15 +55,19 @@ bool LayOut(HidDevice& d, Layout& x) {
 
   if (x.buttonCapsCount) {
     uint16_t length = x.buttonCapsCount;
-    if (platform::HidGetSpecificButtonCaps(x.type, 0, 0, 0, x.buttonCaps, &length, d.PreparsedData) !=
-        platform::kHidpStatusSuccess) {
+    const uint32_t status =
+        platform::HidGetSpecificButtonCaps(x.type, 0, 0, 0, x.buttonCaps, &length, d.PreparsedData);
+    if (status != platform::kHidpStatusSuccess) {
+      platform::TraceFailure(u"HidP_GetSpecificButtonCaps", d.PathBuffer, status);
       return false;
     }
   }
   if (x.valueCapsCount) {
     uint16_t length = x.valueCapsCount;
-    if (platform::HidGetSpecificValueCaps(x.type, 0, 0, 0, x.valueCaps, &length, d.PreparsedData) !=
-        platform::kHidpStatusSuccess) {
+    const uint32_t status =
+        platform::HidGetSpecificValueCaps(x.type, 0, 0, 0, x.valueCaps, &length, d.PreparsedData);
+    if (status != platform::kHidpStatusSuccess) {
+      platform::TraceFailure(u"HidP_GetSpecificValueCaps", d.PathBuffer, status);
       return false;
     }
   }

@@ -1,6 +1,7 @@
 // The key-event dispatcher and Unicode injection.
 #include "layer/driver_link.h"
 #include "platform/input.h"
+#include "platform/trace.h"
 
 namespace tavlo {
 
@@ -9,6 +10,7 @@ void ClearDispatcherThread();
 
 int InjectText(const char16_t* text) {
   int accepted = 0;
+  bool reported = false;  // one report per text
   for (const char16_t* unit = text; unit != nullptr && *unit != 0; ++unit) {
     platform::InputEvent input{};
     input.type = platform::kInputKeyboard;
@@ -17,7 +19,12 @@ int InjectText(const char16_t* text) {
     input.ki.dwFlags = platform::kKeyEventUnicode;
     input.ki.time = 0;
     input.ki.dwExtraInfo = 0;
-    accepted += static_cast<int>(platform::SendInputEvents(1, &input, static_cast<int>(sizeof input)));
+    const uint32_t inserted = platform::SendInputEvents(1, &input, static_cast<int>(sizeof input));
+    if (inserted == 0 && !reported) {
+      platform::TraceFailure(u"SendInput", nullptr, platform::LastError());
+      reported = true;
+    }
+    accepted += static_cast<int>(inserted);
   }
   return accepted;
 }
@@ -41,6 +48,7 @@ uint32_t DispatchKeyEvents(void* /*window*/) {
   for (;;) {
     const uint32_t result = platform::WaitForAny(kWaitedEventCount, events, platform::kInfinite);
     if (result == platform::kWaitFailed) {
+      platform::TraceFailure(u"WaitForMultipleObjects", nullptr, platform::LastError());
       platform::Sleep(1000);
       continue;
     }

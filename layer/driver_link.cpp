@@ -5,6 +5,7 @@
 
 #include "platform/control_device.h"
 #include "platform/message_box.h"
+#include "platform/trace.h"
 
 namespace tavlo {
 
@@ -22,14 +23,44 @@ platform::Lock& LinkLock() {
   return *lock;
 }
 
+// Set under the link's lock once the table's removal has been sent: from
+// then on the driver hears nothing more from this process, so a report or a
+// layer-key event served during shutdown cannot leave the driver holding a
+// mode sent after the table was withdrawn.
+bool TableWithdrawn = false;
+
+// One control call under the link's lock, unless the driver is not open or
+// the table has been withdrawn. `mode`, if given, is stored in LayerMode
+// under the same lock. `withdrawTable` marks the call as the table's removal:
+// nothing is sent after it. A failed call is reported once the lock is free.
+void SendControlCall(uint32_t code, const void* input, uint32_t size, const uint8_t* mode = nullptr,
+                     bool withdrawTable = false) {
+  bool failed = false;
+  uint32_t error = 0;
+  {
+    platform::LockGuard guard(LinkLock());
+    if (mode) LayerMode.store(*mode);
+    if (platform::IsUsableHandle(DriverHandle) && !TableWithdrawn &&
+        !platform::SendControlCode(DriverHandle, code, input, size)) {
+      failed = true;
+      error = platform::LastError();
+    }
+    if (withdrawTable) TableWithdrawn = true;
+  }
+  if (failed) platform::TraceFailureCode(u"DeviceIoControl", code, error);
+}
+
 }  // namespace
 
 void CreateKeyEvents() {
-  for (int slot = 0; slot < kWaitedEventCount; ++slot)
+  for (int slot = 0; slot < kWaitedEventCount; ++slot) {
     KeyEvents[slot] = platform::CreateEventObject(/*manualReset=*/false, /*initialState=*/false);
+    if (KeyEvents[slot] == nullptr) platform::TraceFailure(u"CreateEventW", nullptr, platform::LastError());
+  }
   platform::LockGuard guard(LinkLock());
   KeyEvents[kDispatcherThreadSlot] = nullptr;
   DriverHandle = nullptr;
+  TableWithdrawn = false;
 }
 
 void CloseKeyEvents() {
@@ -103,18 +134,18 @@ int OpenKeyFilter(void* window) {
   {
     platform::LockGuard guard(LinkLock());
     DriverHandle = device;
+    TableWithdrawn = false;
   }
   if (device == platform::InvalidHandle()) {
-    platform::ShowMessageBox(window, kDriverMissingText, kApplicationTitle, kDriverMissingStyle);
+    platform::TraceFailure(u"CreateFileW", kKeyFilterDevicePath, platform::LastError());
+    if (platform::ShowMessageBox(window, kDriverMissingText, kApplicationTitle, kDriverMissingStyle) == 0)
+      platform::TraceFailure(u"MessageBoxW", nullptr, platform::LastError());
     return kKeyFilterMissing;
   }
 
   KeyFilterTable table;
   FillKeyFilterTable(table);
-  {
-    platform::LockGuard guard(LinkLock());
-    platform::SendControlCode(DriverHandle, IOCTL_SET_KEY_TABLE, &table, sizeof table);
-  }
+  SendControlCall(IOCTL_SET_KEY_TABLE, &table, sizeof table);
 
   // A dispatcher whose wait names a missing event could never wait: it is not
   // started, and the table stays with the driver until the process ends.
@@ -125,29 +156,28 @@ int OpenKeyFilter(void* window) {
   // slot 48 under it) cannot come before the handle is stored.
   platform::LockGuard guard(LinkLock());
   KeyEvents[kDispatcherThreadSlot] = platform::CreateThread(DispatchKeyEvents, window);
+  if (KeyEvents[kDispatcherThreadSlot] == nullptr) platform::TraceFailure(u"CreateThread", nullptr, platform::LastError());
   return kKeyFilterOpened;
 }
 
 void SendLayerMode(uint8_t mode) {
-  platform::LockGuard guard(LinkLock());
-  LayerMode.store(mode);
   // The call gets a copy of its own: the shared byte may be rewritten by the
   // next sender before the driver has read this one.
   const uint8_t buffer = mode;
-  if (platform::IsUsableHandle(DriverHandle))
-    platform::SendControlCode(DriverHandle, IOCTL_SET_LAYER_MODE, &buffer, sizeof buffer);
+  SendControlCall(IOCTL_SET_LAYER_MODE, &buffer, sizeof buffer, &mode);
 }
 
 void CloseKeyFilter() {
   const platform::Handle thread = DispatcherThread();
   if (thread == nullptr) return;
-  {
-    platform::LockGuard guard(LinkLock());
-    if (platform::IsUsableHandle(DriverHandle))
-      platform::SendControlCode(DriverHandle, IOCTL_SET_KEY_TABLE, nullptr, 0);
-  }
-  platform::SetEvent(KeyEvents[kStopEventSlot]);
-  const bool ended = platform::WaitForOne(thread, kDispatcherStopTimeoutMs) == platform::kWaitObject0;
+  SendControlCall(IOCTL_SET_KEY_TABLE, nullptr, 0, nullptr, /*withdrawTable=*/true);
+  if (!platform::SetEvent(KeyEvents[kStopEventSlot]))
+    platform::TraceFailure(u"SetEvent", nullptr, platform::LastError());
+  const uint32_t waited = platform::WaitForOne(thread, kDispatcherStopTimeoutMs);
+  const bool ended = waited == platform::kWaitObject0;
+  if (!ended)
+    platform::TraceFailure(u"WaitForSingleObject", nullptr,
+                           waited == platform::kWaitTimeout ? platform::kWaitTimeout : platform::LastError());
   {
     platform::LockGuard guard(LinkLock());
     if (platform::IsUsableHandle(DriverHandle)) platform::CloseHandle(DriverHandle);

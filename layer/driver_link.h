@@ -120,11 +120,13 @@ void FillKeyFilterTable(KeyFilterTable& table);
 // Returns kKeyFilterOpened (0) once the driver is open, kKeyFilterMissing (10)
 // when it cannot be opened.
 int OpenKeyFilter(void* window);
-// Stores the mode in LayerMode and sends it to the driver if it is open. Each
-// call sends its own mode; no call uses the handle after CloseKeyFilter.
+// Stores the mode in LayerMode and sends it to the driver if it is open and
+// CloseKeyFilter has not yet withdrawn the table. Each call sends its own
+// mode; no call is made once the table's removal has been sent.
 void SendLayerMode(uint8_t mode);
-// If a dispatcher was started: removes the table from the driver, stops the
-// dispatcher and waits (at most kDispatcherStopTimeoutMs) for it to end, then
+// If a dispatcher was started: removes the table from the driver (the last
+// control call of the link: a report or layer-key event still served after it
+// sends nothing), stops the dispatcher and waits (at most kDispatcherStopTimeoutMs) for it to end, then
 // closes DriverHandle and sets it to null. Otherwise does nothing.
 void CloseKeyFilter();
 

@@ -49,6 +49,7 @@ constexpr uint32_t kErrorNotEnoughMemory = 8;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kErrorAlreadyExists = 183;
 constexpr uint32_t kErrorNoMoreItems = 259;
 constexpr uint32_t kErrorOperationAborted = 995;
 constexpr uint32_t kErrorIoIncomplete = 996;
@@ -80,6 +81,15 @@ constexpr uint32_t kStillActive = 259;
 bool GetThreadExitCode(Handle thread, uint32_t* exitCode);
 
 void Sleep(uint32_t milliseconds);
+
+// Named mutexes of the caller's logon session.
+// OpenMutexW(MUTEX_ALL_ACCESS, not inheritable, name): a handle, or null.
+Handle OpenNamedMutex(const char16_t* name);
+// CreateMutexW(no security attributes, initialOwner, name): a handle, or null
+// (LastError() set). *alreadyExisted tells whether the mutex existed before
+// the call (ERROR_ALREADY_EXISTS): the handle is then one to that mutex, and
+// initialOwner was not honoured.
+Handle CreateNamedMutex(const char16_t* name, bool initialOwner, bool* alreadyExisted);
 
 // A zero-filled heap block (HeapAlloc with HEAP_ZERO_MEMORY); null on failure.
 void* AllocZeroed(size_t bytes);

@@ -47,6 +47,12 @@ uint32_t LogicalDriveStrings(uint32_t capacity, char16_t* buffer);
 // number of code units stored, 0 on failure.
 uint32_t QueryDosDeviceName(const char16_t* deviceName, char16_t* buffer, uint32_t capacity);
 
+// Whether two executable paths name the same file as the running-instance
+// search compares them: the C runtime's _wcsicmp under the locale in force
+// (start-up sets it), which folds the letter case of the whole alphabet the
+// locale knows. The simulated machine folds what platform/text.h folds.
+bool SameExecutablePath(const char16_t* a, const char16_t* b);
+
 // PostMessageW.
 bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 

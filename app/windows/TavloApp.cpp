@@ -8,12 +8,8 @@
 
 #include "app/command_line.h"
 #include "app/instance.h"
+#include "app/launch.h"
 #include "ui/TavloDlg.h"
-
-namespace {
-// Marks that a primary instance runs in this logon session.
-const wchar_t kInstanceMutexName[] = L"Mornu_Mutex_QX7TL4";
-}  // namespace
 
 BEGIN_MESSAGE_MAP(CTavloApp, CWinApp)
   ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
@@ -51,13 +47,12 @@ BOOL CTavloApp::InitInstance() {
       ScanCommandLine(__argc, reinterpret_cast<const char16_t* const*>(__wargv));
   if (switches.start) StartedByStartSwitch = 1;
 
-  if (switches.kill) {
+  const LaunchRole role = TakeLaunchRole(switches);
+  if (role == LaunchRole::Killer) {
     SignalRunningInstance(ModulePath, SignalKill);
-  } else if (::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kInstanceMutexName)) {
-    // Left open: the end of the process closes it.
+  } else if (role == LaunchRole::SecondLaunch) {
     SignalRunningInstance(ModulePath, SignalOpen);
   } else {
-    ::CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     CTavloDlg dialog;
     m_pMainWnd = &dialog;
     dialog.DoModal();

@@ -84,6 +84,8 @@ struct HidState {
   int liveSets = 0;
   std::map<uint32_t, uint32_t> enumFailures;
   std::map<uint32_t, DetailFault> detailFaults;
+  // Reports the keyboard sends right after the next open of a path.
+  std::vector<std::pair<std::u16string, std::vector<uint8_t>>> onOpen;
 };
 
 HidState& H() {
@@ -147,6 +149,7 @@ struct ResetRegistration {
       for (auto& iface : std::vector<std::shared_ptr<SimInterface>>(h.present)) UnplugLocked(iface);
       h.enumFailures.clear();
       h.detailFaults.clear();
+      h.onOpen.clear();
     });
   }
 } g_resetRegistration;
@@ -333,6 +336,11 @@ void FailEnumIndex(uint32_t index, uint32_t error) {
   H().enumFailures[index] = error;
 }
 
+void QueueReportOnNextOpen(const std::u16string& path, const std::vector<uint8_t>& report) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  H().onOpen.emplace_back(path, report);
+}
+
 void FailDetailAt(uint32_t index, DetailFault fault) {
   std::lock_guard<std::mutex> lock(MachineMutex());
   H().detailFaults[index] = fault;
@@ -365,6 +373,15 @@ Handle OpenDeviceFile(const char16_t* path, uint32_t access, uint32_t shareMode,
   file->access = access;
   file->overlappedIo = (flags & kFileFlagOverlapped) != 0;
   iface->files.push_back(file.get());
+  auto& onOpen = H().onOpen;
+  for (auto it = onOpen.begin(); it != onOpen.end();) {
+    if (EqualsNoCase(it->first.c_str(), path)) {
+      file->queue.push_back(std::move(it->second));
+      it = onOpen.erase(it);
+    } else {
+      ++it;
+    }
+  }
   return AddHandleLocked(file);
 }
 
@@ -425,6 +442,7 @@ bool ReadFileOverlapped(Handle handle, void* buffer, uint32_t length, Overlapped
 bool GetOverlappedResult(Handle handle, Overlapped* overlapped, uint32_t* bytesTransferred, bool wait) {
   std::unique_lock<std::mutex> lock(MachineMutex());
   LookupLocked(handle);  // counts a use of a closed handle
+  if (ShouldFailLocked("GetOverlappedResult")) return false;
   if (!overlapped) {
     SetLastError(kErrorInvalidParameter);
     return false;
@@ -455,6 +473,7 @@ bool CancelIo(Handle handle) {
     SetLastError(kErrorInvalidHandle);
     return false;
   }
+  if (ShouldFailLocked("CancelIo")) return false;
   const auto self = std::this_thread::get_id();
   std::vector<PendingRead> keep;
   std::vector<PendingRead> cancelled;

@@ -12,9 +12,21 @@ namespace platform::sim {
 
 namespace {
 
+// The two keys as GetKeyState sees them: down, and the toggle that flips
+// with every press (Windows keeps one for every key, Shift included).
+struct KeyState {
+  bool down = false;
+  bool toggled = false;
+  void Set(bool press) {
+    if (press && !down) toggled = !toggled;
+    down = press;
+  }
+  int16_t Value() const { return static_cast<int16_t>((down ? 0xFF80 : 0) | (toggled ? 1 : 0)); }
+};
+
 struct InputState {
-  bool shift = false;
-  bool caps = false;
+  KeyState shift;
+  KeyState caps;
   std::vector<InputEvent> sent;
   long calls = 0;
   bool held = false;
@@ -31,8 +43,8 @@ const bool g_registered = [] {
   RegisterResetHook([] {
     std::lock_guard<std::mutex> lock(MachineMutex());
     InputState& s = S();
-    s.shift = false;
-    s.caps = false;
+    s.shift = KeyState{};
+    s.caps = KeyState{};
     s.sent.clear();
     s.calls = 0;
     s.held = false;
@@ -45,15 +57,23 @@ const bool g_registered = [] {
 
 void SetShiftDown(bool down) {
   std::lock_guard<std::mutex> lock(MachineMutex());
-  S().shift = down;
+  S().shift.Set(down);
 }
 void SetCapsLock(bool on) {
   std::lock_guard<std::mutex> lock(MachineMutex());
-  S().caps = on;
+  if (S().caps.toggled != on) {
+    S().caps.Set(true);
+    S().caps.Set(false);
+  }
 }
 void ToggleCapsLock() {
   std::lock_guard<std::mutex> lock(MachineMutex());
-  S().caps = !S().caps;
+  S().caps.Set(true);
+  S().caps.Set(false);
+}
+void SetCapsLockKeyDown(bool down) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  S().caps.Set(down);
 }
 std::vector<InputEvent> SentInputs() {
   std::lock_guard<std::mutex> lock(MachineMutex());
@@ -104,8 +124,8 @@ using namespace platform::sim;
 int16_t ReadKeyState(int virtualKey) {
   std::lock_guard<std::mutex> lock(MachineMutex());
   if (ShouldFailLocked("GetKeyState")) return 0;
-  if (virtualKey == kVkShift) return static_cast<int16_t>(S().shift ? 0xFF80 : 0);
-  if (virtualKey == kVkCapital) return static_cast<int16_t>(S().caps ? 1 : 0);
+  if (virtualKey == kVkShift) return S().shift.Value();
+  if (virtualKey == kVkCapital) return S().caps.Value();
   return 0;
 }
 

@@ -2,16 +2,19 @@
 // polling. One machine-wide mutex orders everything.
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <new>
+#include <stdexcept>
 #include <thread>
 #include <unordered_map>
 
 #include "platform/kernel.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/sim.h"
+#include "platform/trace.h"
 
 namespace platform::sim {
 
@@ -48,6 +51,15 @@ struct Machine {
   std::string plannedCall;  // the call the walk failed
 
   std::vector<std::function<void()>> resetHooks;
+
+  // Named mutexes: handles open to each, and whether another launch holds it.
+  struct NamedMutex {
+    int handles = 0;
+    bool foreign = false;
+  };
+  std::map<std::u16string, NamedMutex> mutexes;
+  std::u16string raceOnOpen;  // the next open of this name loses a race
+  unsigned mutexGeneration = 0;  // handles from before a reset count no more
 };
 
 Machine& M() {
@@ -116,10 +128,65 @@ void SignalLocked(Waitable& object) {
 
 void NotifyLocked() { M().stateChanged.notify_all(); }
 
+const std::vector<FallibleCall>& FallibleCalls() {
+  static const std::vector<FallibleCall> calls = {
+      {"AllocZeroed", "HeapAlloc", true},
+      {"ReallocZeroed", "HeapReAlloc", true},
+      {"CreateEvent", "CreateEventW", true},
+      {"SetEvent", "SetEvent", false},
+      {"WaitForMultipleObjects", "WaitForMultipleObjects", true},
+      {"CreateThread", "CreateThread", true},
+      {"CreateMutex", "CreateMutexW", true},
+      {"OpenControlDevice", "CreateFileW", true},
+      {"DeviceIoControl", "DeviceIoControl", true},
+      {"MessageBox", "MessageBoxW", true},
+      {"CreateFile", "CreateFileW", true},
+      {"ReadFile", "ReadFile", true},
+      {"GetOverlappedResult", "GetOverlappedResult", false},
+      {"CancelIo", "CancelIo", false},
+      {"HidD_GetPreparsedData", "HidD_GetPreparsedData", true},
+      {"HidD_GetAttributes", "HidD_GetAttributes", true},
+      {"HidD_FlushQueue", "HidD_FlushQueue", true},
+      {"HidP_GetCaps", "HidP_GetCaps", true},
+      {"HidP_GetSpecificButtonCaps", "HidP_GetSpecificButtonCaps", true},
+      {"HidP_GetSpecificValueCaps", "HidP_GetSpecificValueCaps", true},
+      {"SetupDiGetClassDevs", "SetupDiGetClassDevsW", true},
+      {"SetupDiEnumDeviceInterfaces", "SetupDiEnumDeviceInterfaces", true},
+      {"SetupDiGetDeviceInterfaceDetail", "SetupDiGetDeviceInterfaceDetailW", true},
+      {"GetKeyState", "GetKeyState", true},
+      {"SendInput", "SendInput", true},
+      {"OpenProcess", "OpenProcess", true},
+      {"GetProcessImageFileName", "GetProcessImageFileNameW", true},
+      {"GetLogicalDriveStrings", "GetLogicalDriveStringsW", true},
+      {"QueryDosDevice", "QueryDosDeviceW", true},
+      {"PostMessage", "PostMessageW", true},
+  };
+  return calls;
+}
+
+const FallibleCall* FindFallibleCall(const std::string& name) {
+  for (const FallibleCall& call : FallibleCalls())
+    if (name == call.name) return &call;
+  return nullptr;
+}
+
+namespace {
+const FallibleCall& KnownCall(const std::string& name) {
+  const FallibleCall* call = FindFallibleCall(name);
+  if (!call) throw std::invalid_argument("no fallible call of the simulated machine is named \"" + name + "\"");
+  return *call;
+}
+}  // namespace
+
 bool ShouldFailLocked(const char* call) {
   Machine& m = M();
-  m.fallibleCalls++;
-  if (m.failAt > 0 && m.fallibleCalls == m.failAt) {
+  const FallibleCall* known = FindFallibleCall(call);
+  if (!known) {
+    std::fprintf(stderr, "simulated machine: fallible call \"%s\" is missing from FallibleCalls()\n", call);
+    std::abort();
+  }
+  if (known->walked) m.fallibleCalls++;
+  if (known->walked && m.failAt > 0 && m.fallibleCalls == m.failAt) {
     m.plannedHit = true;
     m.plannedCall = call;
     t_lastError = m.failAtError;
@@ -167,6 +234,9 @@ void ResetMachine() {
     m.plannedHit = false;
     m.useOfClosedHandle = 0;
     m.waitCalls = 0;
+    m.raceOnOpen.clear();
+    m.mutexes.clear();  // handles still open to them no longer count
+    m.mutexGeneration++;
     hooks = m.resetHooks;
   }
   for (auto& hook : hooks) hook();
@@ -208,10 +278,12 @@ long WaitCallCount() {
 }
 
 void FailCall(const std::string& call, int nth, uint32_t error) {
+  KnownCall(call);
   std::lock_guard<std::mutex> lock(M().mutex);
   M().plans.emplace(call, Machine::Plan{nth < 1 ? 1 : nth, error});
 }
 void FailAlways(const std::string& call, uint32_t error) {
+  KnownCall(call);
   std::lock_guard<std::mutex> lock(M().mutex);
   M().plans.emplace(call, Machine::Plan{0, error});
 }
@@ -232,6 +304,21 @@ long FallibleCallCount() {
   std::lock_guard<std::mutex> lock(M().mutex);
   return M().fallibleCalls;
 }
+void SetForeignMutex(const std::u16string& name, bool held) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  auto& mutexes = M().mutexes;
+  mutexes[name].foreign = held;
+  if (!held && mutexes[name].handles == 0) mutexes.erase(name);
+}
+bool NamedMutexExists(const std::u16string& name) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  return M().mutexes.count(name) != 0;
+}
+void RaceNextMutexOpen(const std::u16string& name) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().raceOnOpen = name;
+}
+
 bool PlannedFailureHit() {
   std::lock_guard<std::mutex> lock(M().mutex);
   return M().plannedHit;
@@ -263,6 +350,7 @@ Handle CreateEventObject(bool manualReset, bool initialState) {
 
 bool SetEvent(Handle handle) {
   std::lock_guard<std::mutex> lock(MachineMutex());
+  if (ShouldFailLocked("SetEvent")) return false;
   auto event = LookupAsLocked<EventObject>(handle);
   if (!event) {
     t_lastError = kErrorInvalidHandle;
@@ -283,10 +371,14 @@ bool ResetEvent(Handle handle) {
   return true;
 }
 
-uint32_t WaitForAny(uint32_t count, const Handle* handles, uint32_t timeoutMs) {
+namespace {
+// WaitForMultipleObjects (fallible) and WaitForSingleObject (not: a wait for
+// a thread's end has no failure road).
+uint32_t Wait(const char* fallible, uint32_t count, const Handle* handles, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(MachineMutex());
   Machine& m = M();
   m.waitCalls++;
+  if (fallible && ShouldFailLocked(fallible)) return kWaitFailed;
   if (count == 0 || count > kMaximumWaitObjects || handles == nullptr) {
     t_lastError = kErrorInvalidParameter;
     return kWaitFailed;
@@ -327,7 +419,12 @@ uint32_t WaitForAny(uint32_t count, const Handle* handles, uint32_t timeoutMs) {
   return kWaitObject0 + static_cast<uint32_t>(waiter.result);
 }
 
-uint32_t WaitForOne(Handle handle, uint32_t timeoutMs) { return WaitForAny(1, &handle, timeoutMs); }
+}  // namespace
+
+uint32_t WaitForAny(uint32_t count, const Handle* handles, uint32_t timeoutMs) {
+  return Wait("WaitForMultipleObjects", count, handles, timeoutMs);
+}
+uint32_t WaitForOne(Handle handle, uint32_t timeoutMs) { return Wait(nullptr, 1, &handle, timeoutMs); }
 
 bool CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> lock(MachineMutex());
@@ -396,6 +493,57 @@ void Sleep(uint32_t milliseconds) {
 }
 
 namespace {
+struct MutexObject : Waitable {
+  std::u16string name;
+  unsigned generation = 0;
+  void OnLastHandleClosedLocked() override {
+    auto& mutexes = M().mutexes;
+    auto it = mutexes.find(name);
+    if (generation != M().mutexGeneration || it == mutexes.end()) return;
+    if (--it->second.handles == 0 && !it->second.foreign) mutexes.erase(it);
+  }
+};
+
+Handle AddMutexHandleLocked(const std::u16string& name) {
+  auto object = std::make_shared<MutexObject>();
+  object->name = name;
+  object->generation = M().mutexGeneration;
+  M().mutexes[name].handles++;
+  return AddHandleLocked(object);
+}
+}  // namespace
+
+Handle OpenNamedMutex(const char16_t* name) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  Machine& m = M();
+  const std::u16string key = name ? name : u"";
+  if (!m.raceOnOpen.empty() && m.raceOnOpen == key) {
+    // Not there yet at the open; the racing launch creates it just after.
+    m.raceOnOpen.clear();
+    m.mutexes[key].foreign = true;
+    t_lastError = kErrorFileNotFound;
+    return NullHandle();
+  }
+  if (m.mutexes.count(key) == 0) {
+    t_lastError = kErrorFileNotFound;
+    return NullHandle();
+  }
+  return AddMutexHandleLocked(key);
+}
+
+Handle CreateNamedMutex(const char16_t* name, bool initialOwner, bool* alreadyExisted) {
+  (void)initialOwner;  // nothing waits on the mutex
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  if (alreadyExisted) *alreadyExisted = false;
+  if (ShouldFailLocked("CreateMutex")) return NullHandle();
+  const std::u16string key = name ? name : u"";
+  const bool existed = M().mutexes.count(key) != 0;
+  if (alreadyExisted) *alreadyExisted = existed;
+  t_lastError = existed ? kErrorAlreadyExists : kErrorSuccess;
+  return AddMutexHandleLocked(key);
+}
+
+namespace {
 // A header before each block keeps the size for ReallocZeroed.
 struct BlockHeader {
   size_t size;
@@ -403,8 +551,12 @@ struct BlockHeader {
 };
 }  // namespace
 
+// A failed allocation is reported here, as the Windows side does.
 void* AllocZeroed(size_t bytes) {
-  if (ShouldFail("AllocZeroed")) return nullptr;
+  if (ShouldFail("AllocZeroed")) {
+    TraceFailure(u"HeapAlloc", nullptr, kErrorNotEnoughMemory);
+    return nullptr;
+  }
   auto* header = static_cast<BlockHeader*>(std::calloc(1, sizeof(BlockHeader) + bytes));
   if (!header) {
     t_lastError = kErrorNotEnoughMemory;
@@ -418,7 +570,10 @@ void* AllocZeroed(size_t bytes) {
 
 void* ReallocZeroed(void* block, size_t bytes) {
   if (!block) return AllocZeroed(bytes);
-  if (ShouldFail("ReallocZeroed")) return nullptr;
+  if (ShouldFail("ReallocZeroed")) {
+    TraceFailure(u"HeapReAlloc", nullptr, kErrorNotEnoughMemory);
+    return nullptr;
+  }
   auto* old = static_cast<BlockHeader*>(block) - 1;
   const size_t oldSize = old->size;
   auto* header = static_cast<BlockHeader*>(std::realloc(old, sizeof(BlockHeader) + bytes));

@@ -226,6 +226,8 @@ uint32_t QueryDosDeviceName(const char16_t* deviceName, char16_t* buffer, uint32
   return 0;
 }
 
+bool SameExecutablePath(const char16_t* a, const char16_t* b) { return EqualsNoCase(a, b); }
+
 bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   std::function<void(const PostedMessage&)> hook;
   PostedMessage posted{window, message, wParam, lParam};

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/kernel.h"
 
@@ -32,7 +33,32 @@ long UseOfClosedHandleCount();
 // Wait calls made by any thread: an idle system makes none.
 long WaitCallCount();
 
+// Named mutexes. A mutex exists while a handle to it is open or while
+// another launch (outside the system) holds it.
+void SetForeignMutex(const std::u16string& name, bool held);
+bool NamedMutexExists(const std::u16string& name);
+// Two launches racing: the next OpenNamedMutex of `name` finds nothing, and
+// another launch creates the mutex (and holds it) right after that open.
+void RaceNextMutexOpen(const std::u16string& name);
+
 // Failure injection.
+//
+// Every fallible call of the machine, by the name FailCall and FailAlways
+// take: the Win32 function it stands for (the one the system names when it
+// reports the failure) and whether the fault walk (FailNthFallibleCall)
+// counts it. The calls the walk leaves out fail only when a test names them:
+// a failing SetEvent, CancelIo or GetOverlappedResult has no road back that
+// the system could take on its own. A name not in the list is a mistake in
+// the test: FailCall and FailAlways throw std::invalid_argument for it.
+struct FallibleCall {
+  const char* name;
+  const char* win32;
+  bool walked;
+};
+const std::vector<FallibleCall>& FallibleCalls();
+// The list's entry for a name, or null.
+const FallibleCall* FindFallibleCall(const std::string& name);
+
 // Fails the n-th call (1 = the next one) of the named operation from now on,
 // setting the given error code.
 void FailCall(const std::string& call, int nth = 1, uint32_t error = kErrorNotEnoughMemory);

@@ -10,11 +10,9 @@
 // kErrorDeviceNotConnected and leaves the handles dead; closing a handle
 // fails its pending reads with kErrorOperationAborted.
 //
-// Fallible calls (names for FailCall/FailAlways): "CreateFile", "ReadFile",
-// "HidD_GetPreparsedData", "HidD_GetAttributes", "HidD_FlushQueue",
-// "HidP_GetCaps", "HidP_GetSpecificButtonCaps", "HidP_GetSpecificValueCaps",
-// "SetupDiGetClassDevs", "SetupDiEnumDeviceInterfaces",
-// "SetupDiGetDeviceInterfaceDetail" (the call with a buffer only).
+// Fallible calls: the HID, file and SetupAPI entries of FallibleCalls()
+// (platform/sim/sim.h); "SetupDiGetDeviceInterfaceDetail" fails only the
+// call with a buffer.
 #pragma once
 
 #include <cstdint>
@@ -93,6 +91,10 @@ std::vector<std::u16string> PresentHidInterfaces();
 // first) to every open handle of the interface. A read whose buffer is
 // shorter than the report gets the buffer's length. False if not present.
 bool PushInputReport(const std::u16string& path, const std::vector<uint8_t>& report);
+
+// The keyboard sends `report` right after the next open of the path: it
+// waits in the new handle's queue (until a read takes it or a flush drops it).
+void QueueReportOnNextOpen(const std::u16string& path, const std::vector<uint8_t>& report);
 
 // Observations.
 int HidOpenFileCount(const std::u16string& path);      // live handles of the interface

@@ -1,6 +1,8 @@
 // Controls of the simulated keyboard state and input stream.
 //
-// Shift and Caps Lock are what GetKeyState reports; every event passed to
+// Shift and Caps Lock are what GetKeyState reports, as Windows reports them:
+// 0xFF80 while the key is down, bit 0 its toggle, which flips with every
+// press (Shift's too: after one press and release Shift reads 0x0001); every event passed to
 // SendInput is recorded in the sink, in order. Failure injection:
 // "GetKeyState" (reads as key up, toggle off) and "SendInput" (inserts
 // nothing).
@@ -14,9 +16,14 @@
 
 namespace platform::sim {
 
+// Shift pressed or released (a press flips its toggle).
 void SetShiftDown(bool down);
+// Caps Lock pressed and released as needed to leave its toggle `on`.
 void SetCapsLock(bool on);
+// One press and release of Caps Lock.
 void ToggleCapsLock();
+// Caps Lock pressed (its toggle flips) or released, and held in between.
+void SetCapsLockKeyDown(bool down);
 
 // Every event inserted into the input stream since the reset.
 std::vector<InputEvent> SentInputs();

@@ -1,6 +1,6 @@
 // The simulated machine's record of what the system did to the outside world,
 // one line per action, in order: the driver's open, control calls and close,
-// message boxes, and synthesized input. The simulation runner prints it.
+// message boxes, synthesized input, and the debug output. The simulation runner prints it.
 #pragma once
 
 #include <string>
@@ -14,5 +14,10 @@ void ClearTrace();
 
 // For simulated areas (machine lock held): appends one line.
 void TraceLocked(std::string line);
+
+// The system's failure reports (platform/trace.h) stand in the trace as
+// "debug Tavlo: ..."; DebugLines gives them without the prefix, in order.
+constexpr char kDebugLinePrefix[] = "debug ";
+std::vector<std::string> DebugLines();
 
 }  // namespace platform::sim

@@ -3,6 +3,8 @@
 
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_trace.h"
+#include "platform/text.h"
+#include "platform/trace.h"
 
 namespace platform::sim {
 
@@ -35,5 +37,22 @@ void ClearTrace() {
 
 void TraceLocked(std::string line) { Lines().push_back(std::move(line)); }
 
+std::vector<std::string> DebugLines() {
+  std::vector<std::string> lines;
+  for (const std::string& line : TraceLines())
+    if (line.rfind(kDebugLinePrefix, 0) == 0) lines.push_back(line.substr(sizeof kDebugLinePrefix - 1));
+  return lines;
+}
 
 }  // namespace platform::sim
+
+namespace platform {
+
+void WriteDebugLine(const char16_t* line) {
+  std::string text = ToUtf8(line);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  std::lock_guard<std::mutex> lock(sim::MachineMutex());
+  sim::TraceLocked(sim::kDebugLinePrefix + text);
+}
+
+}  // namespace platform

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/kernel.h"
+#include "platform/trace.h"
 
 namespace platform {
 
@@ -57,10 +58,30 @@ bool GetThreadExitCode(Handle thread, uint32_t* exitCode) {
 
 void Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
 
-void* AllocZeroed(size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes ? bytes : 1); }
+Handle OpenNamedMutex(const char16_t* name) {
+  return ::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, reinterpret_cast<const wchar_t*>(name));
+}
+
+Handle CreateNamedMutex(const char16_t* name, bool initialOwner, bool* alreadyExisted) {
+  HANDLE mutex = ::CreateMutexW(nullptr, initialOwner ? TRUE : FALSE, reinterpret_cast<const wchar_t*>(name));
+  const DWORD error = ::GetLastError();
+  if (alreadyExisted) *alreadyExisted = mutex != nullptr && error == ERROR_ALREADY_EXISTS;
+  ::SetLastError(error);
+  return mutex;
+}
+
+// A failed allocation is reported here, for every caller (HeapAlloc sets no
+// last error).
+void* AllocZeroed(size_t bytes) {
+  void* block = ::HeapAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, bytes ? bytes : 1);
+  if (!block) TraceFailure(u"HeapAlloc", nullptr, kErrorNotEnoughMemory);
+  return block;
+}
 void* ReallocZeroed(void* block, size_t bytes) {
   if (!block) return AllocZeroed(bytes);
-  return ::HeapReAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, block, bytes ? bytes : 1);
+  void* grown = ::HeapReAlloc(::GetProcessHeap(), HEAP_ZERO_MEMORY, block, bytes ? bytes : 1);
+  if (!grown) TraceFailure(u"HeapReAlloc", nullptr, kErrorNotEnoughMemory);
+  return grown;
 }
 void FreeBlock(void* block) {
   if (block) ::HeapFree(::GetProcessHeap(), 0, block);

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <cwchar>
+
 #include "platform/process.h"
 
 namespace platform {
@@ -43,6 +45,8 @@ uint32_t LogicalDriveStrings(uint32_t capacity, char16_t* buffer) {
 uint32_t QueryDosDeviceName(const char16_t* deviceName, char16_t* buffer, uint32_t capacity) {
   return ::QueryDosDeviceW(Wide(deviceName), Wide(buffer), capacity);
 }
+
+bool SameExecutablePath(const char16_t* a, const char16_t* b) { return ::_wcsicmp(Wide(a), Wide(b)) == 0; }
 
 bool PostWindowMessage(WindowHandle window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   return ::PostMessageW(AsWindow(window), message, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam)) != FALSE;

@@ -6,6 +6,11 @@
 // fails the k-th fallible call of the whole machine; the walk goes on until a
 // run reaches no planned failure.
 //
+// Every failure is reported on the debug output: the run's trace holds a
+// line naming the Win32 function that failed. The run in which nothing fails
+// reports only what the world did to it (the driver missing, the keyboard's
+// reads ended by its unplug).
+//
 // After each phase the system must be in the state its failure handling
 // promises (the driver missing: no control call ever; a keyboard that could
 // not be opened: not listed; a listed keyboard whose reader runs: its layer
@@ -29,6 +34,7 @@
 #include "platform/sim/sim_hid.h"
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_message_box.h"
+#include "platform/sim/sim_trace.h"
 #include "tests/support/sim_resources.h"
 
 using namespace tavlo;
@@ -49,7 +55,8 @@ const Names kMayStopReader = {"CreateEvent",
                               "HidP_GetSpecificButtonCaps",
                               "HidP_GetSpecificValueCaps",
                               "CreateThread",
-                              "ReadFile"};
+                              "ReadFile",
+                              "WaitForMultipleObjects"};
 // Calls whose failure may keep the dispatcher from running.
 const Names kMayStopDispatcher = {"CreateEvent", "CreateThread"};
 // Calls whose failure may leave the driver without the key table.
@@ -137,6 +144,7 @@ class FaultWalk : public ::testing::Test {
       DriverHandle = nullptr;
       before.ExpectRestored();
     }
+    CheckDebugLines();
     sim::DetachModelKeyboard(kb_);
     sim::RemoveHidInterface(other_.path);
     sim::ResetMachine();
@@ -162,6 +170,27 @@ class FaultWalk : public ::testing::Test {
       remaining_ = 0;
     } else {
       remaining_ -= sim::FallibleCallCount();
+    }
+  }
+
+  // The failure's report, or none beyond the world's doing.
+  void CheckDebugLines() {
+    const std::vector<std::string> lines = sim::DebugLines();
+    if (!failed_.empty()) {
+      const sim::FallibleCall* call = sim::FindFallibleCall(failed_);
+      ASSERT_NE(call, nullptr) << failed_;
+      const std::string head = std::string("Tavlo: ") + call->win32 + " ";
+      bool reported = false;
+      for (const std::string& line : lines) reported = reported || line.rfind(head, 0) == 0;
+      EXPECT_TRUE(reported) << "no debug line reports the failed " << call->win32 << " (" << failed_ << " in "
+                            << failedIn_ << ")";
+      return;
+    }
+    const std::string driverMissing = "Tavlo: CreateFileW \\\\.\\kbdfiltr_QX7TL4 failed, error 2";
+    const std::string unplugged = "Tavlo: GetOverlappedResult " + platform::ToUtf8(kb_.consumerControl.c_str());
+    for (const std::string& line : lines) {
+      const bool expected = (!driverPresent_ && line == driverMissing) || line.rfind(unplugged, 0) == 0;
+      EXPECT_TRUE(expected) << "a debug line where nothing failed: " << line;
     }
   }
 
@@ -267,6 +296,17 @@ struct WalkCase {
   Names mustFail;  // calls the walk has to reach
 };
 
+// The walk's lists name fallible calls the machine knows and counts.
+TEST(FaultWalkLists, NameWalkedFallibleCalls) {
+  for (const Names* names : {&kMayLeaveKeyboardUnlisted, &kMayStopReader, &kMayStopDispatcher, &kMayLoseTable}) {
+    for (const std::string& name : *names) {
+      const sim::FallibleCall* call = sim::FindFallibleCall(name);
+      ASSERT_NE(call, nullptr) << name;
+      EXPECT_TRUE(call->walked) << name;
+    }
+  }
+}
+
 TEST_F(FaultWalk, EveryFailurePointOfStartUpHotPlugAndShutdown) {
   const WalkCase cases[] = {
       {"driver present",
@@ -274,7 +314,7 @@ TEST_F(FaultWalk, EveryFailurePointOfStartUpHotPlugAndShutdown) {
        {"CreateEvent", "OpenControlDevice", "DeviceIoControl", "CreateThread", "SetupDiGetClassDevs",
         "SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetail", "AllocZeroed", "CreateFile",
         "HidD_GetPreparsedData", "HidD_GetAttributes", "HidP_GetCaps", "HidD_FlushQueue", "HidP_GetSpecificValueCaps",
-        "ReadFile"}},
+        "ReadFile", "WaitForMultipleObjects"}},
       {"driver missing", false, {"CreateEvent", "OpenControlDevice", "MessageBox", "CreateFile", "ReadFile"}},
   };
   for (const WalkCase& c : cases) {

@@ -273,11 +273,18 @@ TEST_F(KeyboardList, RemovalOfAnotherVendorsPathDoesNotWalkTheList) {
   EXPECT_EQ(DeviceList.Count, 0u);
 }
 
-TEST_F(KeyboardList, PathOf259CharactersIsStoredWholeAndFoundAgain) {
+// A Consumer-Control collection of the model whose path is 259 characters
+// long, plugged in; its path.
+std::u16string PlugConsumerControlOf259Characters() {
   std::u16string path = sim::HidInterfacePath(0x1C4F, 0x0002, 1, 2, u"");
   path.insert(path.find(u"##") + 1, 259 - path.size(), u'a');
-  ASSERT_EQ(path.size(), 259u);
   sim::AddHidInterface(sim::GenericHidInterface(path, 0x1C4F, 0x0002, 0x000C, 0x0001, 3));
+  return path;
+}
+
+TEST_F(KeyboardList, PathOf259CharactersIsStoredWholeAndFoundAgain) {
+  const std::u16string path = PlugConsumerControlOf259Characters();
+  ASSERT_EQ(path.size(), 259u);
   ASSERT_EQ(AddKeyboardInterface(path.c_str(), nullptr), 1);
   EXPECT_EQ(std::u16string(DeviceList.Entries[0].path), Upper(path));
   Hold(path);
@@ -285,6 +292,40 @@ TEST_F(KeyboardList, PathOf259CharactersIsStoredWholeAndFoundAgain) {
   RemoveKeyboardInterface(path.c_str());
   EXPECT_EQ(DeviceList.Count, 0u);
   EXPECT_EQ(sim::HidOpenFileCount(path), 0);
+}
+
+// A removal notice is read as far as an arrival stores a path: 259
+// characters. A notice that runs on past them still finds the entry; one that
+// differs within them does not.
+TEST_F(KeyboardList, RemovalNoticeIsCutAt259Characters) {
+  const std::u16string path = PlugConsumerControlOf259Characters();
+  ASSERT_EQ(path.size(), 259u);
+  ASSERT_EQ(AddKeyboardInterface(path.c_str(), nullptr), 1);
+
+  std::u16string lastDiffers = path;
+  lastDiffers[258] = u'b';
+  RemoveKeyboardInterface((lastDiffers + u"-and-more").c_str());
+  RemoveKeyboardInterface(path.substr(0, 258).c_str());
+  EXPECT_EQ(DeviceList.Count, 1u) << "a notice that differs within the first 259 characters";
+
+  RemoveKeyboardInterface((path + u"-and-more-than-259").c_str());
+  EXPECT_EQ(DeviceList.Count, 0u) << "a notice that runs on past the 259 characters of the entry";
+  EXPECT_EQ(sim::HidOpenFileCount(path), 0);
+}
+
+// A report the keyboard sent between the open and the flush is stale (the
+// layer key was released long ago, or held briefly before the arrival): the
+// flush drops it before the reader starts, and the reports after it arrive.
+TEST_F(KeyboardList, ReportQueuedBeforeTheFlushNeverSwitchesTheLayer) {
+  const sim::ModelKeyboardPaths kb = sim::AttachModelKeyboard();
+  sim::QueueReportOnNextOpen(kb.consumerControl, {0x01, 0xFE, 0x00});
+  ASSERT_EQ(AddKeyboardInterface(kb.consumerControl.c_str(), nullptr), 1);
+  Settle();
+  EXPECT_EQ(ModeCalls(), std::vector<int>{}) << "a report from before the flush switched the layer";
+  EXPECT_EQ(sim::HidQueuedReportCount(kb.consumerControl), 0);
+  Release(kb.consumerControl);
+  EXPECT_EQ(ModeCalls(), std::vector<int>{0});
+  sim::DetachModelKeyboard(kb);
 }
 
 // ---- unplugging ----

@@ -14,6 +14,7 @@
 #include "platform/kernel.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_trace.h"
 #include "tests/hid/hid_fixture.h"
 
 using namespace tavlo;
@@ -352,6 +353,50 @@ TEST_F(Reader, WithoutEventsOrBufferTheReaderEndsAtOnce) {
     EXPECT_EQ(r.Ends(), 1) << c.name;
     EXPECT_EQ(r.Reports().size(), 0u) << c.name;
     EXPECT_EQ(sim::HidPendingReadCount(paths.consumerControl), 0) << c.name;
+    Destroy(d);
+    sim::ClearFailures();
+  }
+}
+
+// Failures on the reader's own road. A failed wait or a read that completes
+// with a failure ends the reader: its read is cancelled and collected, the
+// end notice comes. A cancel or a stop signal that fails once at a stop is
+// tried again, so the stop still ends the reader and leaves no read behind.
+// Each failure is reported on the debug output with the interface's path.
+TEST_F(Reader, FailedWaitsReadsCancelsAndStopSignalsEndTheReaderCleanly) {
+  struct Case {
+    const char* name;
+    const char* call;
+    bool atStop;
+  };
+  const Case cases[] = {{"its wait fails", "WaitForMultipleObjects", false},
+                        {"a read completes with a failure", "GetOverlappedResult", false},
+                        {"the cancel at a stop fails once", "CancelIo", true},
+                        {"the stop signal fails once", "SetEvent", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::ClearTrace();
+    HidDevice d;
+    Recorder r;
+    ASSERT_EQ(OpenForReading(d, paths.consumerControl.c_str()), 1);
+    const bool beforeStart = std::string(c.call) == "WaitForMultipleObjects";
+    if (beforeStart) sim::FailCall(c.call);
+    ASSERT_EQ(StartReading(d, Recorder::Callback, &r), 1);
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    if (!beforeStart) sim::FailCall(c.call);
+    if (c.atStop) {
+      Destroy(d);
+    } else if (!beforeStart) {
+      Push({1, 0xFE, 0});
+    }
+    ASSERT_TRUE(sim::WaitForAllThreadsEnded());
+    EXPECT_TRUE(sim::PlannedFailureHit());
+    EXPECT_EQ(r.Ends(), 1);
+    EXPECT_TRUE(r.Reports().empty());
+    EXPECT_EQ(sim::HidPendingReadCount(paths.consumerControl), 0) << "a read left outstanding";
+    const std::string expected = std::string("Tavlo: ") + sim::FindFallibleCall(c.call)->win32 + " " +
+                                 platform::ToUtf8(paths.consumerControl.c_str()) + " failed, error 8";
+    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{expected});
     Destroy(d);
     sim::ClearFailures();
   }

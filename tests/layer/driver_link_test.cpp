@@ -2,6 +2,8 @@
 // input stream: what reaches the driver and what gets typed.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -124,6 +126,7 @@ TEST_F(LinkTest, MissingDriverShowsOneBoxAndNeverTalksToTheDriver) {
   EXPECT_EQ(sim::SentInputCount(), 0u);
   EXPECT_EQ(sim::TraceLines(),
             (std::vector<std::string>{"driver open failed",
+                                      "debug Tavlo: CreateFileW \\\\.\\kbdfiltr_QX7TL4 failed, error 2",
                                       "message-box \"Detected that the driver is not fully installed!\" style 0x00040000"}));
   DriverHandle = nullptr;
 }
@@ -186,6 +189,58 @@ TEST_F(LinkTest, ShiftAndCapsLockChoiceOverEveryCharacterKey) {
     EXPECT_EQ(sim::TypedText(), expected) << "shift " << state.shift << " caps " << state.caps;
     for (const platform::InputEvent& e : sim::SentInputs()) EXPECT_EQ(e.ki.dwFlags, 4u);
   }
+}
+
+// The key state as GetKeyState gives it: a key that is down has 0xFF80, the
+// toggle is bit 0 and flips with every press, Shift's as well. Only Shift's
+// down bit and Caps Lock's toggle count: a Shift pressed once and released
+// reads 0x0001 and is up; a Caps Lock key held down counts by its toggle
+// alone. A dispatcher that read the other bit, or the whole value, types
+// the wrong text here.
+TEST_F(LinkTest, OnlyShiftsDownBitAndCapsLocksToggleCount) {
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();
+  Press(kLayerKey);
+  struct Case {
+    const char* name;
+    std::function<void()> keys;
+    bool shift;
+    bool caps;
+  };
+  const Case cases[] = {
+      {"Shift pressed once and released (toggle on)", [] { sim::SetShiftDown(true); sim::SetShiftDown(false); },
+       false, false},
+      {"Shift held, toggle off", [] { sim::SetShiftDown(true); }, true, false},
+      {"Shift held, toggle on", [] { sim::SetShiftDown(false); sim::SetShiftDown(true); }, true, false},
+      {"Caps Lock key held, toggle on", [] { sim::SetShiftDown(false); sim::SetCapsLockKeyDown(true); }, false, true},
+      {"Caps Lock released, toggle on", [] { sim::SetCapsLockKeyDown(false); }, false, true},
+      {"Caps Lock key held, toggle off", [] { sim::SetCapsLockKeyDown(true); }, false, false},
+      {"Caps Lock held with toggle off, Shift held", [] { sim::SetShiftDown(true); }, true, false},
+  };
+  const int letter = 0;  // a: Caps Lock counts
+  const int digit = 26;  // 1: it does not
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.keys();
+    sim::ClearSentInputs();
+    Tap(LayerKeyMap[letter].ScanCode);
+    Tap(LayerKeyMap[digit].ScanCode);
+    EXPECT_EQ(sim::TypedText(), std::u16string(ChooseLayerText(letter, c.shift, c.caps)) +
+                                    ChooseLayerText(digit, c.shift, c.caps));
+  }
+}
+
+// A wait of the dispatcher that fails is reported and tried again after a
+// pause; the keys work afterwards.
+TEST_F(LinkTest, FailedDispatcherWaitIsRetried) {
+  sim::FailCall("WaitForMultipleObjects", 1, platform::kErrorInvalidHandle);
+  ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
+  Settle();  // past the pause
+  EXPECT_TRUE(sim::PlannedFailureHit());
+  EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{"Tavlo: WaitForMultipleObjects failed, error 6"});
+  Press(kLayerKey);
+  Tap(kScanG);
+  EXPECT_EQ(sim::TypedText(), u"\u0242");
 }
 
 TEST_F(LinkTest, EmptyTextMakesNoInputCall) {

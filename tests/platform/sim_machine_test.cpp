@@ -2,6 +2,9 @@
 // injection, which every other native test leans on.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
 #include "platform/kernel.h"
 #include "platform/sim/sim.h"
 
@@ -102,6 +105,24 @@ TEST_F(SimMachine, FailsTheNthCallOfAnOperation) {
   EXPECT_TRUE(c);
   CloseHandle(a);
   CloseHandle(c);
+}
+
+// Failure injection knows the names of the fallible calls: a name that is
+// not one of them (misspelt, or the Win32 spelling of another) is refused
+// rather than planning a failure that never comes.
+TEST_F(SimMachine, FailureInjectionRefusesNamesOfNoFallibleCall) {
+  for (const char* wrong : {"ReadFiel", "CreateFileW", "WaitForSingleObject", ""}) {
+    SCOPED_TRACE(wrong);
+    EXPECT_THROW(sim::FailCall(wrong), std::invalid_argument);
+    EXPECT_THROW(sim::FailAlways(wrong), std::invalid_argument);
+    EXPECT_EQ(sim::FindFallibleCall(wrong), nullptr);
+  }
+  for (const sim::FallibleCall& call : sim::FallibleCalls()) {
+    SCOPED_TRACE(call.name);
+    EXPECT_NO_THROW(sim::FailCall(call.name));
+    EXPECT_NE(std::string(call.win32), "");
+  }
+  sim::ClearFailures();
 }
 
 TEST_F(SimMachine, WalkModeFailsExactlyTheKthFallibleCall) {

@@ -10,6 +10,7 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/wine/spy_log.h"
@@ -500,6 +501,130 @@ TEST_F(TavloProcess, ForeignDeviceBroadcastsAreIgnored) {
     EXPECT_TRUE(StillRunning(r.info));
   }
   ExpectHidden(r.window);
+  ::PostMessageW(r.window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(Ended(r.info), 0);
+}
+
+// The running instance is found by its path as the C runtime's _wcsicmp
+// compares it under the start-up's locale, which folds letters that a table
+// of the Latin-1, Latin Extended-A, Greek and Cyrillic pairs alone does not:
+// ɓ/Ɓ, ư/Ư, ờ/Ờ, the Armenian ա/Ա and the Greek ά/Ά. A second launch and a
+// /Kill from the path spelt in capitals reach the instance started from the
+// same folder spelt in small letters (Wine finds a file by either spelling).
+TEST_F(TavloProcess, PathDifferingOnlyInTheCaseOfAnyLetterReachesTheInstance) {
+  const std::wstring small = OwnDirectory() + L"\\fold-\u0253\u01B0\u1EDD\u0561\u03AC";
+  const std::wstring capital = OwnDirectory() + L"\\fold-\u0181\u01AF\u1EDC\u0531\u0386";
+  ::CreateDirectoryW(small.c_str(), nullptr);
+  const std::wstring exe = small + L"\\Tavlo.exe";
+  ASSERT_TRUE(::CopyFileW(TavloPath().c_str(), exe.c_str(), FALSE));
+  const std::wstring exeInCapitals = capital + L"\\Tavlo.exe";
+  ASSERT_NE(::GetFileAttributesW(exeInCapitals.c_str()), INVALID_FILE_ATTRIBUTES)
+      << "the file system does not find the folder spelt in capitals";
+
+  Running r = StartPrimary(L"", exe);
+  ASSERT_TRUE(r.window);
+  Spy(r);
+  EXPECT_EQ(Ended(Launch(L"", exeInCapitals)), 0);
+  Sync(r);
+  std::vector<SpyEntry> seen = PrivateMessages();
+  ASSERT_EQ(seen.size(), 1u) << "the second launch did not reach the instance";
+  EXPECT_EQ(seen[0].message, kInstanceOpen);
+  EXPECT_EQ(Ended(Launch(L"/Kill", exeInCapitals)), 0);
+  EXPECT_EQ(Ended(r.info), 0) << "the /Kill did not reach the instance";
+  ::DeleteFileW(exe.c_str());
+  ::RemoveDirectoryW(small.c_str());
+}
+
+// Reads the debug output of every process of the session as a debug-output
+// viewer does: the DBWIN_BUFFER mapping and its two events.
+class DebugOutputReader {
+ public:
+  bool Start() {
+    ready_ = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
+    data_ = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
+    mapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
+    if (!ready_ || !data_ || !mapping_) return false;
+    view_ = static_cast<const char*>(::MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
+    if (!view_) return false;
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        ::SetEvent(ready_);
+        if (::WaitForSingleObject(data_, 50) != WAIT_OBJECT_0) continue;
+        DWORD pid = 0;
+        memcpy(&pid, view_, sizeof pid);
+        std::string text(view_ + sizeof pid, strnlen(view_ + sizeof pid, 4096 - sizeof pid));
+        ::EnterCriticalSection(&lock_);
+        lines_.push_back({pid, text});
+        ::LeaveCriticalSection(&lock_);
+      }
+    });
+    return true;
+  }
+  ~DebugOutputReader() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (view_) ::UnmapViewOfFile(view_);
+    for (HANDLE h : {ready_, data_, mapping_})
+      if (h) ::CloseHandle(h);
+    ::DeleteCriticalSection(&lock_);
+  }
+  // The lines of process `pid` seen so far.
+  std::vector<std::string> LinesOf(DWORD pid) {
+    std::vector<std::string> out;
+    ::EnterCriticalSection(&lock_);
+    for (const auto& l : lines_)
+      if (l.first == pid) out.push_back(l.second);
+    ::LeaveCriticalSection(&lock_);
+    return out;
+  }
+  DebugOutputReader() { ::InitializeCriticalSection(&lock_); }
+
+ private:
+  HANDLE ready_ = nullptr, data_ = nullptr, mapping_ = nullptr;
+  const char* view_ = nullptr;
+  std::thread thread_;
+  volatile bool stop_ = false;
+  CRITICAL_SECTION lock_;
+  std::vector<std::pair<DWORD, std::string>> lines_;
+};
+
+// An arrival notice for a keyboard interface that cannot be opened: the
+// keyboard is not listed, and why shows on the debug output, one line with
+// the call, the path and the error.
+TEST_F(TavloProcess, AKeyboardThatCannotBeOpenedIsReportedOnTheDebugOutput) {
+  DebugOutputReader reader;
+  ASSERT_TRUE(reader.Start());
+  Running r = StartPrimary();
+  ASSERT_TRUE(r.window);
+  GUID hid;
+  ::HidD_GetHidGuid(&hid);
+  struct {
+    DEV_BROADCAST_DEVICEINTERFACE_W header;
+    wchar_t rest[128];
+  } arrival{};
+  const wchar_t name[] = L"\\\\?\\hid#vid_1c4f&pid_0002#tavlo-not-there#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+  memcpy(arrival.header.dbcc_name, name, sizeof name);
+  arrival.header.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  arrival.header.dbcc_classguid = hid;
+  arrival.header.dbcc_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + sizeof name);
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(::SendMessageTimeoutW(r.window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival),
+                                    SMTO_BLOCK, 10000, &result));
+  const std::string wanted = "Tavlo: CreateFileW \\\\?\\hid#vid_1c4f&pid_0002#tavlo-not-there#"
+                             "{4d1e55b2-f16f-11cf-88cb-001111000030} failed, error ";
+  std::string line;
+  const DWORD start = ::GetTickCount();
+  while (line.empty() && ::GetTickCount() - start < 5000) {
+    for (const std::string& l : reader.LinesOf(r.info.dwProcessId))
+      if (l.rfind(wanted, 0) == 0) line = l;
+    if (line.empty()) ::Sleep(20);
+  }
+  EXPECT_FALSE(line.empty()) << "no debug line for the keyboard that could not be opened";
+  if (!line.empty()) {
+    EXPECT_EQ(line.back(), '\n');
+    const std::string error = line.substr(wanted.size(), line.size() - wanted.size() - 1);
+    EXPECT_TRUE(error == "2" || error == "3") << "error " << error;
+  }
   ::PostMessageW(r.window, WM_CLOSE, 0, 0);
   EXPECT_EQ(Ended(r.info), 0);
 }
