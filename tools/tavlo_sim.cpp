@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/system.h"
 #include "devices/keyboard_list.h"
-#include "layer/driver_link.h"
 #include "layer/key_map.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_driver.h"
@@ -162,23 +162,6 @@ void Perform(const Step& step) {
   }
 }
 
-// ---- the system ----
-
-// Start-up as the main window does it: key events, the driver link, then the
-// scan for keyboards already attached.
-void StartSystem() {
-  tavlo::CreateKeyEvents();
-  tavlo::OpenKeyFilter(nullptr);
-  tavlo::ScanKeyboardInterfaces(nullptr);
-}
-
-// Shutdown as the main window does it.
-void StopSystem() {
-  tavlo::CloseKeyFilter();
-  tavlo::ReleaseKeyboardInterfaces();
-  tavlo::CloseKeyEvents();
-}
-
 void Usage(std::FILE* out) {
   std::fprintf(out, "usage: tavlo-sim [--trace] [--no-driver] [ACTION ...]\n\nactions:\n");
   for (const Action& action : kActions) std::fprintf(out, "  %-10s %s\n", action.name, action.help);
@@ -240,7 +223,7 @@ int main(int argc, char** argv) {
   g_keyboardAttached = true;
 
   int status = 0;
-  StartSystem();
+  StartSystem(nullptr);  // as the main window starts, without a window
   if (!sim::WaitForQuiescence()) status = 3;
   for (size_t i = 0; i < steps.size() && status == 0; ++i) {
     Perform(steps[i]);
