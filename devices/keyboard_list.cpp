@@ -7,6 +7,7 @@
 #include "hid/reader.h"
 #include "platform/hid.h"
 #include "platform/kernel.h"
+#include "platform/owner.h"
 
 namespace tavlo {
 
@@ -65,14 +66,19 @@ void EraseEntry(uint32_t index) {
   }
 }
 
+// Destroy (which closes the record and waits for its reader to end), then
+// the record's memory.
+void DestroyAndFree(HidDevice* device) {
+  if (!device) return;
+  Destroy(*device);
+  FreeHidDevice(device);
+}
+using OwnedHidDevice = platform::Owner<HidDevice*, DestroyAndFree>;
+
 // Stops the entry's reader (Destroy waits for it to end), then frees the
 // record and erases the entry.
 void ReleaseEntry(uint32_t index) {
-  HidDevice* device = DeviceList.Entries[index].device;
-  if (device) {
-    Destroy(*device);
-    FreeHidDevice(device);
-  }
+  DestroyAndFree(DeviceList.Entries[index].device);
   EraseEntry(index);
 }
 
@@ -94,21 +100,14 @@ bool IsKeyboardPath(const char16_t* path) {
 
 int AddKeyboardInterface(const char16_t* path, void* window) {
   if (!IsKeyboardPath(path)) return 0;
-  HidDevice* device = CreateHidDevice();
+  OwnedHidDevice owned(CreateHidDevice());
+  HidDevice* device = owned.Get();
   if (!device) return 0;
-  if (!OpenForReading(*device, path)) {
-    Destroy(*device);
-    FreeHidDevice(device);
-    return 0;
-  }
+  if (!OpenForReading(*device, path)) return 0;
   // Another collection of the keyboard, or a device whose path tells a
   // different story than its attributes.
-  if (!IsConsumerControlOfModel(*device) || !ReserveEntry()) {
-    Close(*device);
-    Destroy(*device);
-    FreeHidDevice(device);
-    return 0;
-  }
+  if (!IsConsumerControlOfModel(*device) || !ReserveEntry()) return 0;
+  owned.Take();  // the entry owns it from here
   DeviceEntry& entry = DeviceList.Entries[DeviceList.Count++];
   platform::CopyBounded(entry.path, platform::kPathBufferLength, device->DevicePath);
   platform::UpperCaseInPlace(entry.path);
