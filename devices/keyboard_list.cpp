@@ -19,23 +19,9 @@ namespace {
 // the first other character, low 16 bits kept; 0 without digits. False when
 // the tag is absent.
 bool TaggedNumber(const char16_t* path, const char16_t* tag, uint16_t* number) {
-  const char16_t* found = platform::FindNoCase(path, tag);
-  if (!found) return false;
   uint32_t value = 0;
-  for (const char16_t* p = found + platform::TextLength(tag);; ++p) {
-    uint32_t digit;
-    if (*p >= u'0' && *p <= u'9') {
-      digit = static_cast<uint32_t>(*p - u'0');
-    } else if (*p >= u'a' && *p <= u'f') {
-      digit = static_cast<uint32_t>(*p - u'a' + 10);
-    } else if (*p >= u'A' && *p <= u'F') {
-      digit = static_cast<uint32_t>(*p - u'A' + 10);
-    } else {
-      break;
-    }
-    value = ((value << 4) | digit) & 0xFFFFu;
-  }
-  *number = static_cast<uint16_t>(value);
+  if (!platform::HexAfterTag(path, tag, platform::TagNumber::Digits, &value)) return false;
+  *number = static_cast<uint16_t>(value & 0xFFFFu);
   return true;
 }
 
