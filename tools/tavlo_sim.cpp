@@ -25,6 +25,7 @@
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_trace.h"
 #include "platform/text.h"
+#include "tools/key_names.h"
 
 namespace {
 
@@ -119,12 +120,6 @@ const Action kActions[] = {
      }},
 };
 
-// The character keys by name, in slot order: press and release at the driver.
-const char* const kKeyNames[tavlo::kCharacterKeyCount] = {
-    "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p",
-    "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "1", "2", "3", "4", "5", "6",
-    "7", "8", "9", "0", "minus", "equals", "lbracket", "rbracket", "slash", "semicolon", "comma", "period", "grave"};
-
 // One action of the session, resolved before the session starts.
 struct Step {
   const Action* action = nullptr;  // or a key
@@ -142,13 +137,8 @@ bool Resolve(const std::string& word, Step* step) {
       return !takesArgument || (action.parse != nullptr && action.parse(step->argument));
     }
   }
-  for (int slot = 0; slot < tavlo::kCharacterKeyCount; ++slot) {
-    if (word == kKeyNames[slot]) {
-      step->keySlot = slot;
-      return true;
-    }
-  }
-  return false;
+  step->keySlot = tavlo::CharacterKeySlot(word.c_str());
+  return step->keySlot >= 0;
 }
 
 void Perform(const Step& step) {
