@@ -64,7 +64,7 @@ using OwnedHidDevice = platform::Owner<HidDevice*, DestroyAndFree>;
 // Stops the entry's reader (Destroy waits for it to end), then frees the
 // record and erases the entry.
 void ReleaseEntry(uint32_t index) {
-  DestroyAndFree(DeviceList.Entries[index].device);
+  DestroyAndFree(DeviceList.Entries[index].Device);
   EraseEntry(index);
 }
 
@@ -95,9 +95,9 @@ int AddKeyboardInterface(const char16_t* path, void* window) {
   if (!IsConsumerControlOfModel(*device) || !ReserveEntry()) return 0;
   owned.Take();  // the entry owns it from here
   DeviceEntry& entry = DeviceList.Entries[DeviceList.Count++];
-  platform::CopyBounded(entry.path, platform::kPathBufferLength, device->DevicePath);
-  platform::UpperCaseInPlace(entry.path);
-  entry.device = device;
+  platform::CopyBounded(entry.Path, platform::kPathBufferLength, device->DevicePath);
+  platform::UpperCaseInPlace(entry.Path);
+  entry.Device = device;
   // Reports queued before the reader starts are stale: a layer key released
   // long ago must not switch the layer now.
   platform::HidFlushQueue(device->Handle);
@@ -112,7 +112,7 @@ void RemoveKeyboardInterface(const char16_t* path) {
   platform::CopyBounded(wanted, platform::kPathBufferLength, path);
   uint32_t i = 0;
   while (i < DeviceList.Count) {
-    if (platform::EqualsNoCase(DeviceList.Entries[i].path, wanted)) {
+    if (platform::EqualsNoCase(DeviceList.Entries[i].Path, wanted)) {
       ReleaseEntry(i);  // the next entry moves up to i
     } else {
       ++i;

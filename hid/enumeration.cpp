@@ -48,38 +48,38 @@ void DestroyUsableDeviceInfoList(platform::Handle set) {
 }
 using DeviceInfoList = platform::Owner<platform::Handle, DestroyUsableDeviceInfoList>;
 
-// The list being read: `capacity` entries, each a path or empty (not read
+// The list being read: `Capacity` entries, each a path or empty (not read
 // yet, or its index failed). Frees every path and the array unless handed
 // over with Take.
 struct PathArray {
-  char16_t** entries = nullptr;
-  uint32_t capacity = 4;
+  char16_t** Entries = nullptr;
+  uint32_t Capacity = 4;
 
   PathArray() = default;
   PathArray(const PathArray&) = delete;
   PathArray& operator=(const PathArray&) = delete;
   ~PathArray() {
-    if (!entries) return;
-    for (uint32_t i = 0; i < capacity; ++i) platform::FreeBlock(entries[i]);
-    platform::FreeBlock(entries);
+    if (!Entries) return;
+    for (uint32_t i = 0; i < Capacity; ++i) platform::FreeBlock(Entries[i]);
+    platform::FreeBlock(Entries);
   }
 
   // 8 entries, then twice as many each time, new entries empty. False when
   // the list cannot grow; it is then unchanged.
   bool Grow() {
-    if (capacity > UINT32_MAX / 2 / sizeof(char16_t*)) return false;
-    const uint32_t grownCapacity = capacity * 2;
-    auto** grown = static_cast<char16_t**>(entries ? platform::ReallocZeroed(entries, grownCapacity * sizeof(char16_t*))
+    if (Capacity > UINT32_MAX / 2 / sizeof(char16_t*)) return false;
+    const uint32_t grownCapacity = Capacity * 2;
+    auto** grown = static_cast<char16_t**>(Entries ? platform::ReallocZeroed(Entries, grownCapacity * sizeof(char16_t*))
                                                    : platform::AllocZeroed(grownCapacity * sizeof(char16_t*)));
     if (!grown) return false;
-    entries = grown;
-    capacity = grownCapacity;
+    Entries = grown;
+    Capacity = grownCapacity;
     return true;
   }
 
   char16_t** Take() {
-    char16_t** taken = entries;
-    entries = nullptr;
+    char16_t** taken = Entries;
+    Entries = nullptr;
     return taken;
   }
 };
@@ -102,7 +102,7 @@ int EnumerateHidInterfaces(char16_t*** list, int32_t* count) {
 
   for (;;) {
     if (!paths.Grow()) return 0;
-    for (; index < paths.capacity; ++index) {
+    for (; index < paths.Capacity; ++index) {
       if (index > INT32_MAX - 1) return 0;
       if (!platform::EnumDeviceInterfaces(set.Get(), &guid, index, &data)) {
         if (platform::LastError() == platform::kErrorNoMoreItems) {
@@ -114,7 +114,7 @@ int EnumerateHidInterfaces(char16_t*** list, int32_t* count) {
       }
       char16_t* path = ReadInterfacePath(set.Get(), &data);
       if (!path) return 0;
-      paths.entries[index] = path;
+      paths.Entries[index] = path;
     }
   }
 }

@@ -49,9 +49,9 @@ BOOL CTavloApp::InitInstance() {
   StartedByStartSwitch = 0;
   const CommandLineSwitches switches =
       ScanCommandLine(__argc, reinterpret_cast<const char16_t* const*>(__wargv));
-  if (switches.start) StartedByStartSwitch = 1;
+  if (switches.Start) StartedByStartSwitch = 1;
 
-  if (switches.kill) {
+  if (switches.Kill) {
     SignalRunningInstance(ModulePath, SignalKill);
   } else if (::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kInstanceMutexName)) {
     // Left open: the end of the process closes it.

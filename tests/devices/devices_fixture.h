@@ -86,7 +86,7 @@ class DevicesTest : public ::testing::Test {
 
   static std::vector<std::u16string> ListedPaths() {
     std::vector<std::u16string> paths;
-    for (uint32_t i = 0; i < DeviceList.Count; ++i) paths.push_back(DeviceList.Entries[i].path);
+    for (uint32_t i = 0; i < DeviceList.Count; ++i) paths.push_back(DeviceList.Entries[i].Path);
     return paths;
   }
 
