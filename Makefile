@@ -10,7 +10,7 @@ WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 
 .PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
-        test-native test-asan test-tsan test-windows test-product bench fuzz test-fuzz clean
+        test-native test-asan test-tsan test-windows test-product bench fuzz test-fuzz format format-check clean
 
 run: bootstrap
 	cmake --preset windows-x64 $(CMAKE_FLAGS) >/dev/null
@@ -31,9 +31,17 @@ bootstrap:
 bootstrap-native:
 	./scripts/bootstrap.sh native
 
+# Each build target and the CMake preset it configures (which names its build
+# tree too).
+PRESET_native = native
+PRESET_asan = native-asan
+PRESET_tsan = native-tsan
+PRESET_windows-x64 = windows-x64
+PRESET_windows-x86 = windows-x86
+
 native asan tsan windows-x64 windows-x86:
-	cmake --preset $(subst asan,native-asan,$(subst tsan,native-tsan,$(subst native,native,$@))) $(CMAKE_FLAGS) >/dev/null
-	cmake --build build/$(subst asan,native-asan,$(subst tsan,native-tsan,$@)) -j $(JOBS)
+	cmake --preset $(PRESET_$@) $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/$(PRESET_$@) -j $(JOBS)
 
 test-native: native
 	ctest --test-dir build/native --output-on-failure -j $(JOBS)
@@ -65,6 +73,19 @@ fuzz: bootstrap
 # A short run of every fuzzer, part of make test.
 test-fuzz:
 	./scripts/run-fuzzers.sh 10
+
+# The C and C++ sources, formatted by .clang-format (build trees left out).
+FORMAT_SOURCES = $(shell find . \( -path ./build -o -path ./.git \) -prune -o \
+                   \( -name '*.c' -o -name '*.cpp' -o -name '*.h' \) -type f -print | sort)
+
+format:
+	@clang-format -i $(FORMAT_SOURCES)
+	@echo "make format: $(words $(FORMAT_SOURCES)) sources formatted"
+
+# Fails on any source that differs from what `make format` would write.
+format-check:
+	@clang-format --dry-run --Werror $(FORMAT_SOURCES)
+	@echo "make format-check: $(words $(FORMAT_SOURCES)) sources as .clang-format writes them"
 
 clean:
 	rm -rf build

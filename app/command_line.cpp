@@ -9,10 +9,10 @@ CommandLineSwitches ScanCommandLine(int argc, const char16_t* const* argv) {
     const char16_t* argument = argv[i];
     if (!argument) continue;
     if (platform::EqualsNoCase(argument, u"/Kill")) {
-      switches.kill = true;
+      switches.Kill = true;
       break;
     }
-    if (platform::EqualsNoCase(argument, u"/Start")) switches.start = true;
+    if (platform::EqualsNoCase(argument, u"/Start")) switches.Start = true;
   }
   return switches;
 }

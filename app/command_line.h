@@ -3,9 +3,9 @@
 
 struct CommandLineSwitches {
   // "/Kill" was found; the arguments after it were not looked at.
-  bool kill = false;
+  bool Kill = false;
   // "/Start" was found before any "/Kill".
-  bool start = false;
+  bool Start = false;
 };
 
 // Scans the arguments as the runtime splits them (argv[0] is the program and

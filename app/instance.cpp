@@ -1,6 +1,7 @@
 #include "app/instance.h"
 
 #include "platform/kernel.h"
+#include "platform/owner.h"
 #include "platform/process.h"
 #include "platform/text.h"
 
@@ -32,21 +33,17 @@ bool IsInstanceOf(platform::WindowHandle window, const char16_t* modulePath) {
   if (platform::WindowUserData(window) != InstanceMarker) return false;
   const uint32_t processId = platform::WindowProcessId(window);
   if (processId == 0) return false;
-  platform::Handle process = platform::OpenProcessForQuery(platform::kProcessQueryInformation, processId);
-  if (!platform::IsUsableHandle(process)) {
-    process = platform::OpenProcessForQuery(platform::kProcessQueryLimitedInformation, processId);
-    if (!platform::IsUsableHandle(process)) return false;
+  platform::OwnedHandle process(platform::OpenProcessForQuery(platform::kProcessQueryInformation, processId));
+  if (!platform::IsUsableHandle(process.Get())) {
+    process.Reset(platform::OpenProcessForQuery(platform::kProcessQueryLimitedInformation, processId));
+    if (!platform::IsUsableHandle(process.Get())) return false;
   }
   char16_t image[kPathBufferLength] = {};
-  const uint32_t length = platform::ProcessImageFileName(process, image, kPathBufferLength);
-  if (length == 0) {
-    platform::CloseHandle(process);
-    return false;
-  }
+  const uint32_t length = platform::ProcessImageFileName(process.Get(), image, kPathBufferLength);
+  if (length == 0) return false;
   image[kPathBufferLength - 1] = u'\0';
   char16_t dosPath[kPathBufferLength] = {};
   const bool converted = ImagePathToDosPath(image, dosPath);
-  platform::CloseHandle(process);
   if (!converted) return false;
   return platform::SameExecutablePath(dosPath, modulePath);
 }

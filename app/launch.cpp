@@ -3,7 +3,7 @@
 #include "platform/kernel.h"
 
 LaunchRole TakeLaunchRole(const CommandLineSwitches& switches) {
-  if (switches.kill) return LaunchRole::Killer;
+  if (switches.Kill) return LaunchRole::Killer;
   // Left open: the end of the process closes it.
   if (platform::OpenNamedMutex(kInstanceMutexName)) return LaunchRole::SecondLaunch;
   bool alreadyExisted = false;

@@ -6,8 +6,9 @@
 //     thread's: two wake-ups, like the ping-pong baseline);
 //   - a burst of all 45 layer keys pressed back to back -> every text typed,
 //     in slot order, none lost (checked: the benchmark fails otherwise);
-//   - start-up (CreateKeyEvents, OpenKeyFilter, ScanKeyboardInterfaces) with
-//     1, 16 and 256 present HID interfaces, one of them the keyboard;
+//   - start-up (StartSystem: CreateKeyEvents, OpenKeyFilter,
+//     ScanKeyboardInterfaces) with 1, 16 and 256 present HID interfaces, one
+//     of them the keyboard;
 //   - the heap the system holds with one keyboard attached, counted by the
 //     simulated allocator (AllocZeroed blocks: the system's own; the
 //     simulated machine's bookkeeping is not counted).
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "app/system.h"
 #include "devices/keyboard_list.h"
 #include "layer/driver_link.h"
 #include "layer/key_map.h"
@@ -38,9 +40,7 @@ struct RunningSystem {
   RunningSystem() {
     sim::ResetMachine();
     kb = sim::AttachModelKeyboard();
-    CreateKeyEvents();
-    OpenKeyFilter(nullptr);
-    ScanKeyboardInterfaces(nullptr);
+    StartSystem(nullptr);
     sim::WaitForQuiescence();
     ok = DeviceList.Count == 1 && DispatcherThread() != nullptr;
     sim::ClearControlCalls();
@@ -48,9 +48,7 @@ struct RunningSystem {
     sim::ClearTrace();
   }
   ~RunningSystem() {
-    CloseKeyFilter();
-    ReleaseKeyboardInterfaces();
-    CloseKeyEvents();
+    StopSystem();
     sim::DetachModelKeyboard(kb);
     sim::ResetMachine();
   }
@@ -124,14 +122,10 @@ void BM_StartUp(benchmark::State& state) {
   sim::AddHidInterface(sim::ModelConsumerControl());
   const std::u16string keyboard = sim::ModelConsumerControl().path;
   for (auto _ : state) {
-    CreateKeyEvents();
-    OpenKeyFilter(nullptr);
-    ScanKeyboardInterfaces(nullptr);
+    StartSystem(nullptr);
     state.PauseTiming();
     const bool ok = DeviceList.Count == 1 && DispatcherThread() != nullptr;
-    CloseKeyFilter();
-    ReleaseKeyboardInterfaces();
-    CloseKeyEvents();
+    StopSystem();
     sim::WaitForAllThreadsEnded();
     sim::ClearControlCalls();
     sim::ClearTrace();
@@ -153,16 +147,12 @@ void BM_HeapWithOneKeyboard(benchmark::State& state) {
     const sim::ModelKeyboardPaths kb = sim::AttachModelKeyboard();
     const long bytesBefore = sim::LiveBlockBytes();
     const long blocksBefore = sim::LiveBlockCount();
-    CreateKeyEvents();
-    OpenKeyFilter(nullptr);
-    ScanKeyboardInterfaces(nullptr);
+    StartSystem(nullptr);
     sim::WaitForQuiescence();
     bytes = sim::LiveBlockBytes() - bytesBefore;
     blocks = sim::LiveBlockCount() - blocksBefore;
     const bool ok = DeviceList.Count == 1;
-    CloseKeyFilter();
-    ReleaseKeyboardInterfaces();
-    CloseKeyEvents();
+    StopSystem();
     sim::DetachModelKeyboard(kb);
     if (!ok) {
       state.SkipWithError("the keyboard was not listed");

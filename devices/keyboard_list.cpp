@@ -7,6 +7,7 @@
 #include "hid/reader.h"
 #include "platform/hid.h"
 #include "platform/kernel.h"
+#include "platform/owner.h"
 #include "platform/trace.h"
 
 namespace tavlo {
@@ -19,23 +20,9 @@ namespace {
 // the first other character, low 16 bits kept; 0 without digits. False when
 // the tag is absent.
 bool TaggedNumber(const char16_t* path, const char16_t* tag, uint16_t* number) {
-  const char16_t* found = platform::FindNoCase(path, tag);
-  if (!found) return false;
   uint32_t value = 0;
-  for (const char16_t* p = found + platform::TextLength(tag);; ++p) {
-    uint32_t digit;
-    if (*p >= u'0' && *p <= u'9') {
-      digit = static_cast<uint32_t>(*p - u'0');
-    } else if (*p >= u'a' && *p <= u'f') {
-      digit = static_cast<uint32_t>(*p - u'a' + 10);
-    } else if (*p >= u'A' && *p <= u'F') {
-      digit = static_cast<uint32_t>(*p - u'A' + 10);
-    } else {
-      break;
-    }
-    value = ((value << 4) | digit) & 0xFFFFu;
-  }
-  *number = static_cast<uint16_t>(value);
+  if (!platform::HexAfterTag(path, tag, platform::TagNumber::Digits, &value)) return false;
+  *number = static_cast<uint16_t>(value & 0xFFFFu);
   return true;
 }
 
@@ -66,14 +53,19 @@ void EraseEntry(uint32_t index) {
   }
 }
 
+// Destroy (which closes the record and waits for its reader to end), then
+// the record's memory.
+void DestroyAndFree(HidDevice* device) {
+  if (!device) return;
+  Destroy(*device);
+  FreeHidDevice(device);
+}
+using OwnedHidDevice = platform::Owner<HidDevice*, DestroyAndFree>;
+
 // Stops the entry's reader (Destroy waits for it to end), then frees the
 // record and erases the entry.
 void ReleaseEntry(uint32_t index) {
-  HidDevice* device = DeviceList.Entries[index].device;
-  if (device) {
-    Destroy(*device);
-    FreeHidDevice(device);
-  }
+  DestroyAndFree(DeviceList.Entries[index].Device);
   EraseEntry(index);
 }
 
@@ -95,29 +87,22 @@ bool IsKeyboardPath(const char16_t* path) {
 
 int AddKeyboardInterface(const char16_t* path, void* window) {
   if (!IsKeyboardPath(path)) return 0;
-  HidDevice* device = CreateHidDevice();
+  OwnedHidDevice owned(CreateHidDevice());
+  HidDevice* device = owned.Get();
   if (!device) return 0;
-  if (!OpenForReading(*device, path)) {
-    Destroy(*device);
-    FreeHidDevice(device);
-    return 0;
-  }
+  if (!OpenForReading(*device, path)) return 0;
   // Another collection of the keyboard, or a device whose path tells a
   // different story than its attributes.
-  if (!IsConsumerControlOfModel(*device) || !ReserveEntry()) {
-    Close(*device);
-    Destroy(*device);
-    FreeHidDevice(device);
-    return 0;
-  }
+  if (!IsConsumerControlOfModel(*device) || !ReserveEntry()) return 0;
+  owned.Take();  // the entry owns it from here
   DeviceEntry& entry = DeviceList.Entries[DeviceList.Count++];
-  platform::CopyBounded(entry.path, platform::kPathBufferLength, device->DevicePath);
-  platform::UpperCaseInPlace(entry.path);
-  entry.device = device;
+  platform::CopyBounded(entry.Path, platform::kPathBufferLength, device->DevicePath);
+  platform::UpperCaseInPlace(entry.Path);
+  entry.Device = device;
   // Reports queued before the reader starts are stale: a layer key released
   // long ago must not switch the layer now.
   if (!platform::HidFlushQueue(device->Handle))
-    platform::TraceFailure(u"HidD_FlushQueue", entry.path, platform::LastError());
+    platform::TraceFailure(u"HidD_FlushQueue", entry.Path, platform::LastError());
   StartReading(*device, OnConsumerReport, window);
   return 1;
 }
@@ -129,7 +114,7 @@ void RemoveKeyboardInterface(const char16_t* path) {
   platform::CopyBounded(wanted, platform::kPathBufferLength, path);
   uint32_t i = 0;
   while (i < DeviceList.Count) {
-    if (platform::EqualsNoCase(DeviceList.Entries[i].path, wanted)) {
+    if (platform::EqualsNoCase(DeviceList.Entries[i].Path, wanted)) {
       ReleaseEntry(i);  // the next entry moves up to i
     } else {
       ++i;

@@ -30,8 +30,8 @@ constexpr uint16_t kConsumerControlUsage = 0x0001;
 // One listed interface: its path, upper-cased (at most 259 characters and a
 // NUL), and the opened record with its reader, which the entry owns.
 struct DeviceEntry {
-  char16_t path[platform::kPathBufferLength];
-  HidDevice* device;
+  char16_t Path[platform::kPathBufferLength];
+  HidDevice* Device;
 };
 
 // The process-wide list, in the order the interfaces were added. The same

@@ -75,6 +75,8 @@ LRESULT AfxThunkMessage(CCmdTarget* target, WPARAM wParam, LPARAM lParam) {
     typedef theClass ThisClass;                                                       \
     typedef baseClass TheBaseClass;                                                   \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
+// The closing half of a map is not a statement clang-format can read.
+// clang-format off
 #define END_MESSAGE_MAP()                                                     \
       {0, 0, 0, nullptr}};                                                    \
     static_assert(std::is_base_of<TheBaseClass, ThisClass>::value, "map base"); \
@@ -82,6 +84,7 @@ LRESULT AfxThunkMessage(CCmdTarget* target, WPARAM wParam, LPARAM lParam) {
                                           &_messageEntries[0]};              \
     return &messageMap;                                                       \
   }
+// clang-format on
 
 // The standard forms name the handler after the message; ON_MESSAGE,
 // ON_COMMAND and ON_CONTROL take the member function (&CClass::OnX).

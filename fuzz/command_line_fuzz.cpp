@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (platform::EqualsNoCase(argv[i], u"/Kill")) kill = true;
     else if (platform::EqualsNoCase(argv[i], u"/Start")) start = true;
   }
-  if (got.kill != kill || got.start != start) std::abort();
+  if (got.Kill != kill || got.Start != start) std::abort();
   return 0;
 }

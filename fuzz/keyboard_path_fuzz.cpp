@@ -182,7 +182,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (added != (present && ModelIsKeyboardPath(listed) ? 1 : 0)) std::abort();
     if (added) {
       if (tavlo::DeviceList.Count != 1) std::abort();
-      if (std::u16string(tavlo::DeviceList.Entries[0].path) != Upper(opened)) std::abort();
+      if (std::u16string(tavlo::DeviceList.Entries[0].Path) != Upper(opened)) std::abort();
     }
     const Text gone(removal);
     tavlo::RemoveKeyboardInterface(gone.block);

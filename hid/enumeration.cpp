@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/owner.h"
 #include "platform/trace.h"
 
 namespace tavlo {
@@ -21,6 +22,75 @@ size_t BoundedPathLength(const platform::DeviceInterfaceDetail* detail, uint32_t
   return n;
 }
 
+// The path of one enumerated interface, in a block of its own; null when its
+// detail cannot be read or memory runs out.
+char16_t* ReadInterfacePath(platform::Handle set, platform::DeviceInterfaceData* data) {
+  uint32_t required = 0;
+  platform::GetDeviceInterfaceDetail(set, data, nullptr, 0, &required);
+  if (required < platform::kDeviceInterfaceDetailFixedSize) {
+    platform::TraceFailure(u"SetupDiGetDeviceInterfaceDetailW", nullptr, platform::kErrorInsufficientBuffer);
+    return nullptr;
+  }
+  const platform::OwnedBlock<platform::DeviceInterfaceDetail> detail(
+      static_cast<platform::DeviceInterfaceDetail*>(platform::AllocZeroed(required)));
+  if (!detail.Get()) return nullptr;
+  detail.Get()->cbSize = platform::kDeviceInterfaceDetailFixedSize;
+  if (!platform::GetDeviceInterfaceDetail(set, data, detail.Get(), required, nullptr)) {
+    platform::TraceFailure(u"SetupDiGetDeviceInterfaceDetailW", nullptr, platform::LastError());
+    return nullptr;
+  }
+
+  const size_t length = BoundedPathLength(detail.Get(), required);
+  auto* copy = static_cast<char16_t*>(platform::AllocZeroed((length + 1) * sizeof(char16_t)));
+  if (!copy) return nullptr;
+  const auto* source = reinterpret_cast<const char16_t*>(reinterpret_cast<const uint8_t*>(detail.Get()) +
+                                                         platform::kDeviceInterfaceDetailPathOffset);
+  for (size_t i = 0; i < length; ++i) copy[i] = source[i];
+  copy[length] = 0;
+  return copy;
+}
+
+void DestroyUsableDeviceInfoList(platform::Handle set) {
+  if (platform::IsUsableHandle(set)) platform::DestroyDeviceInfoList(set);
+}
+using DeviceInfoList = platform::Owner<platform::Handle, DestroyUsableDeviceInfoList>;
+
+// The list being read: `Capacity` entries, each a path or empty (not read
+// yet, or its index failed). Frees every path and the array unless handed
+// over with Take.
+struct PathArray {
+  char16_t** Entries = nullptr;
+  uint32_t Capacity = 4;
+
+  PathArray() = default;
+  PathArray(const PathArray&) = delete;
+  PathArray& operator=(const PathArray&) = delete;
+  ~PathArray() {
+    if (!Entries) return;
+    for (uint32_t i = 0; i < Capacity; ++i) platform::FreeBlock(Entries[i]);
+    platform::FreeBlock(Entries);
+  }
+
+  // 8 entries, then twice as many each time, new entries empty. False when
+  // the list cannot grow; it is then unchanged.
+  bool Grow() {
+    if (Capacity > UINT32_MAX / 2 / sizeof(char16_t*)) return false;
+    const uint32_t grownCapacity = Capacity * 2;
+    auto** grown = static_cast<char16_t**>(Entries ? platform::ReallocZeroed(Entries, grownCapacity * sizeof(char16_t*))
+                                                   : platform::AllocZeroed(grownCapacity * sizeof(char16_t*)));
+    if (!grown) return false;
+    Entries = grown;
+    Capacity = grownCapacity;
+    return true;
+  }
+
+  char16_t** Take() {
+    char16_t** taken = Entries;
+    Entries = nullptr;
+    return taken;
+  }
+};
+
 }  // namespace
 
 int EnumerateHidInterfaces(char16_t*** list, int32_t* count) {
@@ -29,82 +99,36 @@ int EnumerateHidInterfaces(char16_t*** list, int32_t* count) {
   *list = nullptr;
   *count = 0;
 
-  const platform::Handle set =
-      platform::GetClassDevices(&guid, platform::kDigcfPresent | platform::kDigcfDeviceInterface);
-  if (!platform::IsUsableHandle(set)) {
+  const DeviceInfoList set(platform::GetClassDevices(&guid, platform::kDigcfPresent | platform::kDigcfDeviceInterface));
+  if (!platform::IsUsableHandle(set.Get())) {
     platform::TraceFailure(u"SetupDiGetClassDevsW", nullptr, platform::LastError());
     return 0;
   }
 
-  char16_t** paths = nullptr;
-  uint32_t capacity = 4;
+  PathArray paths;
   platform::DeviceInterfaceData data{};
   data.cbSize = sizeof(data);
-  platform::DeviceInterfaceDetail* detail = nullptr;
   uint32_t index = 0;
 
   for (;;) {
-    // Grow: 8 entries, then twice as many each time, new entries empty.
-    if (capacity > UINT32_MAX / 2 / sizeof(char16_t*)) break;
-    const uint32_t grownCapacity = capacity * 2;
-    auto** grown = static_cast<char16_t**>(
-        paths ? platform::ReallocZeroed(paths, grownCapacity * sizeof(char16_t*))
-              : platform::AllocZeroed(grownCapacity * sizeof(char16_t*)));
-    if (!grown) break;
-    paths = grown;
-    capacity = grownCapacity;
-
-    for (; index < capacity; ++index) {
-      if (index > INT32_MAX - 1) goto cleanup;
-      if (!platform::EnumDeviceInterfaces(set, &guid, index, &data)) {
+    if (!paths.Grow()) return 0;
+    for (; index < paths.Capacity; ++index) {
+      if (index > INT32_MAX - 1) return 0;
+      if (!platform::EnumDeviceInterfaces(set.Get(), &guid, index, &data)) {
         const uint32_t error = platform::LastError();
         if (error == platform::kErrorNoMoreItems) {
-          platform::DestroyDeviceInfoList(set);
-          *list = paths;
+          *list = paths.Take();
           *count = static_cast<int32_t>(index);
           return 1;
         }
         platform::TraceFailure(u"SetupDiEnumDeviceInterfaces", nullptr, error);
         continue;  // this index stays empty
       }
-
-      uint32_t required = 0;
-      platform::GetDeviceInterfaceDetail(set, &data, nullptr, 0, &required);
-      if (required < platform::kDeviceInterfaceDetailFixedSize) {
-        platform::TraceFailure(u"SetupDiGetDeviceInterfaceDetailW", nullptr, platform::kErrorInsufficientBuffer);
-        goto cleanup;
-      }
-      detail = static_cast<platform::DeviceInterfaceDetail*>(platform::AllocZeroed(required));
-      if (!detail) goto cleanup;
-      detail->cbSize = platform::kDeviceInterfaceDetailFixedSize;
-      if (!platform::GetDeviceInterfaceDetail(set, &data, detail, required, nullptr)) {
-        platform::TraceFailure(u"SetupDiGetDeviceInterfaceDetailW", nullptr, platform::LastError());
-        goto cleanup;
-      }
-
-      {
-        const size_t length = BoundedPathLength(detail, required);
-        auto* copy = static_cast<char16_t*>(platform::AllocZeroed((length + 1) * sizeof(char16_t)));
-        if (!copy) goto cleanup;
-        const auto* source = reinterpret_cast<const char16_t*>(reinterpret_cast<const uint8_t*>(detail) +
-                                                               platform::kDeviceInterfaceDetailPathOffset);
-        for (size_t i = 0; i < length; ++i) copy[i] = source[i];
-        copy[length] = 0;
-        paths[index] = copy;
-      }
-      platform::FreeBlock(detail);
-      detail = nullptr;
+      char16_t* path = ReadInterfacePath(set.Get(), &data);
+      if (!path) return 0;
+      paths.Entries[index] = path;
     }
   }
-
-cleanup:
-  platform::FreeBlock(detail);
-  if (paths) {
-    for (uint32_t i = 0; i < index && i < capacity; ++i) platform::FreeBlock(paths[i]);  // later entries are empty
-    platform::FreeBlock(paths);
-  }
-  platform::DestroyDeviceInfoList(set);
-  return 0;
 }
 
 int EnumerateInterfaces(HidDevice& d) {

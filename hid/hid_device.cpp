@@ -28,10 +28,11 @@ void ReleaseItems(HidDataItem*& items, uint32_t count) {
   Release(items);
 }
 
+// The number after a tag as the runtime's wcstoul reads it; 0 without the tag.
 uint32_t NumberAfterTag(const char16_t* path, const char16_t* tag) {
-  const char16_t* found = platform::FindNoCase(path, tag);
-  if (!found) return 0;
-  return platform::ParseHex(found + platform::TextLength(tag));
+  uint32_t number = 0;
+  platform::HexAfterTag(path, tag, platform::TagNumber::Runtime, &number);
+  return number;
 }
 
 // Tells a running reader to stop. The wait for its end that follows has no

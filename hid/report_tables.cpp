@@ -15,15 +15,15 @@ namespace {
 
 // The fields of one report type.
 struct Layout {
-  platform::HidpReportType type;
-  uint16_t reportLength;
-  uint16_t buttonCapsCount;
-  uint16_t valueCapsCount;
-  uint8_t*& buffer;
-  HidDataItem*& items;
-  uint32_t& itemCount;
-  platform::HidpButtonCaps*& buttonCaps;
-  platform::HidpValueCaps*& valueCaps;
+  platform::HidpReportType Type;
+  uint16_t ReportLength;
+  uint16_t ButtonCapsCount;
+  uint16_t ValueCapsCount;
+  uint8_t*& Buffer;
+  HidDataItem*& Items;
+  uint32_t& ItemCount;
+  platform::HidpButtonCaps*& ButtonCaps;
+  platform::HidpValueCaps*& ValueCaps;
 };
 
 // A zero-filled array of `count` entries; never a size that wraps around.
@@ -46,26 +46,26 @@ bool OutputButtonsFit(const HidDevice& d) {
 
 bool LayOut(HidDevice& d, Layout& x) {
   // The report buffer; a failed allocation only leaves it null.
-  x.buffer = static_cast<uint8_t*>(platform::AllocZeroed(x.reportLength));
+  x.Buffer = static_cast<uint8_t*>(platform::AllocZeroed(x.ReportLength));
 
-  x.buttonCaps = AllocArray<platform::HidpButtonCaps>(x.buttonCapsCount);
-  if (!x.buttonCaps) return false;
-  x.valueCaps = AllocArray<platform::HidpValueCaps>(x.valueCapsCount);
-  if (!x.valueCaps) return false;
+  x.ButtonCaps = AllocArray<platform::HidpButtonCaps>(x.ButtonCapsCount);
+  if (!x.ButtonCaps) return false;
+  x.ValueCaps = AllocArray<platform::HidpValueCaps>(x.ValueCapsCount);
+  if (!x.ValueCaps) return false;
 
-  if (x.buttonCapsCount) {
-    uint16_t length = x.buttonCapsCount;
+  if (x.ButtonCapsCount) {
+    uint16_t length = x.ButtonCapsCount;
     const uint32_t status =
-        platform::HidGetSpecificButtonCaps(x.type, 0, 0, 0, x.buttonCaps, &length, d.PreparsedData);
+        platform::HidGetSpecificButtonCaps(x.Type, 0, 0, 0, x.ButtonCaps, &length, d.PreparsedData);
     if (status != platform::kHidpStatusSuccess) {
       platform::TraceFailure(u"HidP_GetSpecificButtonCaps", d.PathBuffer, status);
       return false;
     }
   }
-  if (x.valueCapsCount) {
-    uint16_t length = x.valueCapsCount;
+  if (x.ValueCapsCount) {
+    uint16_t length = x.ValueCapsCount;
     const uint32_t status =
-        platform::HidGetSpecificValueCaps(x.type, 0, 0, 0, x.valueCaps, &length, d.PreparsedData);
+        platform::HidGetSpecificValueCaps(x.Type, 0, 0, 0, x.ValueCaps, &length, d.PreparsedData);
     if (status != platform::kHidpStatusSuccess) {
       platform::TraceFailure(u"HidP_GetSpecificValueCaps", d.PathBuffer, status);
       return false;
@@ -74,10 +74,10 @@ bool LayOut(HidDevice& d, Layout& x) {
 
   // Count the value items. A reversed input range fails the build; a reversed
   // output or feature range adds max - min + 1 as a signed number.
-  const bool input = x.type == platform::HidpReportType::Input;
+  const bool input = x.Type == platform::HidpReportType::Input;
   int64_t valueItems = 0;
-  for (uint32_t i = 0; i < x.valueCapsCount; ++i) {
-    const platform::HidpValueCaps& caps = x.valueCaps[i];
+  for (uint32_t i = 0; i < x.ValueCapsCount; ++i) {
+    const platform::HidpValueCaps& caps = x.ValueCaps[i];
     if (!caps.IsRange) {
       valueItems += 1;
       continue;
@@ -87,19 +87,19 @@ bool LayOut(HidDevice& d, Layout& x) {
     if (min > max && input) return false;
     valueItems += max - min + 1;
   }
-  const int64_t total = static_cast<int64_t>(x.buttonCapsCount) + valueItems;
+  const int64_t total = static_cast<int64_t>(x.ButtonCapsCount) + valueItems;
   if (total < 0 || total > UINT32_MAX) return false;
 
-  x.items = AllocArray<HidDataItem>(static_cast<uint64_t>(total));
-  if (!x.items) return false;
-  x.itemCount = static_cast<uint32_t>(total);
+  x.Items = AllocArray<HidDataItem>(static_cast<uint64_t>(total));
+  if (!x.Items) return false;
+  x.ItemCount = static_cast<uint32_t>(total);
 
   uint32_t index = 0;
-  for (uint32_t i = 0; i < x.buttonCapsCount; ++i) {
-    if (x.type == platform::HidpReportType::Output && !OutputButtonsFit(d)) return false;
-    if (index >= x.itemCount) return false;
-    const platform::HidpButtonCaps& caps = x.buttonCaps[i];
-    HidDataItem& item = x.items[index++];
+  for (uint32_t i = 0; i < x.ButtonCapsCount; ++i) {
+    if (x.Type == platform::HidpReportType::Output && !OutputButtonsFit(d)) return false;
+    if (index >= x.ItemCount) return false;
+    const platform::HidpButtonCaps& caps = x.ButtonCaps[i];
+    HidDataItem& item = x.Items[index++];
     item.IsButton = 1;
     item.Status = platform::kHidpStatusSuccess;
     item.UsagePage = caps.UsagePage;
@@ -111,18 +111,18 @@ bool LayOut(HidDevice& d, Layout& x) {
       item.UsageMin = caps.NotRange.Usage;
       item.UsageMax = caps.NotRange.Usage;
     }
-    item.MaxUsageListLength = platform::HidMaxUsageListLength(x.type, caps.UsagePage, d.PreparsedData);
+    item.MaxUsageListLength = platform::HidMaxUsageListLength(x.Type, caps.UsagePage, d.PreparsedData);
     // A list that cannot be had only stays null.
     item.Usages = AllocArray<uint16_t>(item.MaxUsageListLength);
   }
 
-  for (uint32_t i = 0; i < x.valueCapsCount; ++i) {
-    const platform::HidpValueCaps& caps = x.valueCaps[i];
+  for (uint32_t i = 0; i < x.ValueCapsCount; ++i) {
+    const platform::HidpValueCaps& caps = x.ValueCaps[i];
     const uint32_t first = caps.IsRange ? caps.Range.UsageMin : caps.NotRange.Usage;
     const uint32_t last = caps.IsRange ? caps.Range.UsageMax : caps.NotRange.Usage;
     for (uint32_t usage = first; usage <= last; ++usage) {  // 32-bit: ends after 0xFFFF
-      if (index >= x.itemCount) return false;
-      HidDataItem& item = x.items[index++];
+      if (index >= x.ItemCount) return false;
+      HidDataItem& item = x.Items[index++];
       item.IsButton = 0;
       item.Status = platform::kHidpStatusSuccess;
       item.UsagePage = caps.UsagePage;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "layer/key_map.h"
@@ -66,7 +67,10 @@ struct KeyFilterRecord {
   uint32_t Reserved2;
   uint64_t Event;  // the event handle, sign-extended where handles are 32 bits
 };
+// The same in the 32-bit product and the 64-bit builds: the event is widened,
+// never pointer-sized.
 static_assert(sizeof(KeyFilterRecord) == 24, "KeyFilterRecord is 24 bytes");
+static_assert(offsetof(KeyFilterRecord, Event) == 16, "the key-table record's event is at offset 16");
 
 constexpr int kKeyFilterRecordCount = 92;
 // Records 2i and 2i+1: press and release of character slot i (0-44);

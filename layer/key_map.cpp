@@ -58,7 +58,7 @@ namespace {
 // tables below are built from this list, and entries no slot reaches stay
 // zero.
 struct KeyRow {
-  uint8_t usage, vk, scan, code;
+  uint8_t Usage, Vk, Scan, Code;
 };
 constexpr KeyRow kKeys[] = {
     {0x04, 0x41, 0x1E, 0x41}, {0x05, 0x42, 0x30, 0x42}, {0x06, 0x43, 0x2E, 0x43}, {0x07, 0x44, 0x20, 0x44},
@@ -77,25 +77,25 @@ constexpr KeyRow kKeys[] = {
 };
 
 struct Tables {
-  uint8_t byUsage[256][3];
-  uint8_t byCode[256][4];
+  uint8_t ByUsage[256][3];
+  uint8_t ByCode[256][4];
 };
 
 constexpr Tables BuildTables() {
   Tables t{};
   for (const KeyRow& k : kKeys) {
-    t.byUsage[k.usage][0] = k.vk;
-    t.byUsage[k.usage][1] = k.scan;
-    t.byUsage[k.usage][2] = k.code;
-    const bool letter = k.code >= 0x41 && k.code <= 0x5A;
+    t.ByUsage[k.Usage][0] = k.Vk;
+    t.ByUsage[k.Usage][1] = k.Scan;
+    t.ByUsage[k.Usage][2] = k.Code;
+    const bool letter = k.Code >= 0x41 && k.Code <= 0x5A;
     const uint8_t cls = letter ? kKeyClassLetter : 0;
-    t.byCode[k.code][0] = k.vk;
-    t.byCode[k.code][1] = k.scan;
-    t.byCode[k.code][2] = k.usage;
-    t.byCode[k.code][3] = cls;
+    t.ByCode[k.Code][0] = k.Vk;
+    t.ByCode[k.Code][1] = k.Scan;
+    t.ByCode[k.Code][2] = k.Usage;
+    t.ByCode[k.Code][3] = cls;
     if (letter) {  // lower-case codes hold the same entries as the capitals
-      const int lower = k.code + 0x20;
-      for (int i = 0; i < 4; ++i) t.byCode[lower][i] = t.byCode[k.code][i];
+      const int lower = k.Code + 0x20;
+      for (int i = 0; i < 4; ++i) t.ByCode[lower][i] = t.ByCode[k.Code][i];
     }
   }
   return t;
@@ -105,8 +105,8 @@ constexpr Tables kTables = BuildTables();
 
 }  // namespace
 
-const uint8_t (&KeyInfoByUsage)[256][3] = kTables.byUsage;
-const uint8_t (&KeyInfoByCode)[256][4] = kTables.byCode;
+const uint8_t (&KeyInfoByUsage)[256][3] = kTables.ByUsage;
+const uint8_t (&KeyInfoByCode)[256][4] = kTables.ByCode;
 
 uint8_t KeyClassOfSlot(int slot) {
   if (slot < 0 || slot >= kLayerSlotCount) return 0;

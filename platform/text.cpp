@@ -97,6 +97,20 @@ uint32_t ParseHex(const char16_t* text, const char16_t** end) {
   return negative ? static_cast<uint32_t>(0u - result) : result;
 }
 
+bool HexAfterTag(const char16_t* text, const char16_t* tag, TagNumber form, uint32_t* number) {
+  const char16_t* found = FindNoCase(text, tag);
+  if (!found) return false;
+  const char16_t* digits = found + TextLength(tag);
+  if (form == TagNumber::Runtime) {
+    *number = ParseHex(digits);
+    return true;
+  }
+  uint32_t value = 0;
+  for (int d; (d = HexDigit(*digits)) >= 0; ++digits) value = (value << 4) | static_cast<uint32_t>(d);
+  *number = value;
+  return true;
+}
+
 size_t CopyBounded(char16_t* dst, size_t capacity, const char16_t* src) {
   if (!dst || capacity == 0) return 0;
   size_t n = 0;

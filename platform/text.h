@@ -37,6 +37,16 @@ const char16_t* FindNoCase(const char16_t* haystack, const char16_t* needle);
 // `text` itself when no digit was read.
 uint32_t ParseHex(const char16_t* text, const char16_t** end = nullptr);
 
+// How the number after a tag of a device path is read.
+enum class TagNumber {
+  Runtime,  // as ParseHex reads it (wcstoul): white space, sign, 0x, saturating
+  Digits,   // hex digits only, up to the first other code unit; low 32 bits kept
+};
+// The number in base 16 right after the first occurrence of `tag` in `text`
+// (case ignored, as FindNoCase finds it); 0 when no digit follows. False, and
+// `number` left alone, when the tag is absent.
+bool HexAfterTag(const char16_t* text, const char16_t* tag, TagNumber form, uint32_t* number);
+
 // Copies at most capacity - 1 code units of src and a NUL into dst
 // (capacity >= 1). Returns the number of code units copied, NUL excluded.
 size_t CopyBounded(char16_t* dst, size_t capacity, const char16_t* src);

@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the test tiers need, if any is
 # missing. Safe to run again; does nothing when all are present.
-#   scripts/bootstrap.sh            everything (make test)
-#   scripts/bootstrap.sh native     only the native build (make run)
+#   scripts/bootstrap.sh [all]      everything: the native, sanitizer and fuzz
+#                                   builds, the mingw cross builds, Wine and
+#                                   Xvfb, clang-format (make run, make test,
+#                                   make fuzz)
+#   scripts/bootstrap.sh native     the native build and its benchmarks only
+#                                   (make sim, make bench)
 set -euo pipefail
 
 native=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
 windows=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
          binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)
 fuzz=(clang libclang-rt-14-dev)
+format=(clang-format)
 
 case "${1:-all}" in
   native) wanted=("${native[@]}") ;;
-  *) wanted=("${native[@]}" "${windows[@]}" "${fuzz[@]}") ;;
+  *) wanted=("${native[@]}" "${windows[@]}" "${fuzz[@]}" "${format[@]}") ;;
 esac
 
 missing=()

@@ -5,14 +5,9 @@
 
 #include "layer/key_map.h"
 #include "platform/text.h"
+#include "tools/key_names.h"
 
 namespace {
-
-const char* const kKeyNames[tavlo::kLayerSlotCount] = {
-    "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", "K", "L", "M", "N", "O", "P",
-    "Q", "R", "S", "T", "U", "V", "W", "X", "Y", "Z", "1", "2", "3", "4", "5", "6",
-    "7", "8", "9", "0", "minus", "equals", "left bracket", "right bracket", "slash", "semicolon", "comma", "period",
-    "grave accent", "layer key (press)", "layer key (release)"};
 
 std::string Describe(const char16_t* text) {
   if (!*text) return "(nothing)";
@@ -29,7 +24,7 @@ int main() {
   std::printf("%-4s %-20s %-5s %-5s %-14s %s\n", "slot", "key", "usage", "scan", "text", "with Shift");
   for (int slot = 0; slot < tavlo::kLayerSlotCount; ++slot) {
     const tavlo::LayerSlot& s = tavlo::LayerKeyMap[slot];
-    std::printf("%-4d %-20s 0x%02X  0x%02X  %-14s %s\n", slot, kKeyNames[slot], s.Usage, s.ScanCode,
+    std::printf("%-4d %-20s 0x%02X  0x%02X  %-14s %s\n", slot, tavlo::kKeyNames[slot].label, s.Usage, s.ScanCode,
                 Describe(s.Text).c_str(), Describe(s.ShiftText).c_str());
   }
   return 0;

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/system.h"
 #include "devices/keyboard_list.h"
-#include "layer/driver_link.h"
 #include "layer/key_map.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_driver.h"
@@ -25,6 +25,7 @@
 #include "platform/sim/sim_input.h"
 #include "platform/sim/sim_trace.h"
 #include "platform/text.h"
+#include "tools/key_names.h"
 
 namespace {
 
@@ -119,12 +120,6 @@ const Action kActions[] = {
      }},
 };
 
-// The character keys by name, in slot order: press and release at the driver.
-const char* const kKeyNames[tavlo::kCharacterKeyCount] = {
-    "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p",
-    "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "1", "2", "3", "4", "5", "6",
-    "7", "8", "9", "0", "minus", "equals", "lbracket", "rbracket", "slash", "semicolon", "comma", "period", "grave"};
-
 // One action of the session, resolved before the session starts.
 struct Step {
   const Action* action = nullptr;  // or a key
@@ -142,13 +137,8 @@ bool Resolve(const std::string& word, Step* step) {
       return !takesArgument || (action.parse != nullptr && action.parse(step->argument));
     }
   }
-  for (int slot = 0; slot < tavlo::kCharacterKeyCount; ++slot) {
-    if (word == kKeyNames[slot]) {
-      step->keySlot = slot;
-      return true;
-    }
-  }
-  return false;
+  step->keySlot = tavlo::CharacterKeySlot(word.c_str());
+  return step->keySlot >= 0;
 }
 
 void Perform(const Step& step) {
@@ -160,23 +150,6 @@ void Perform(const Step& step) {
     if (!sim::WaitForQuiescence()) return;
     sim::ReleaseScanCode(scanCode);
   }
-}
-
-// ---- the system ----
-
-// Start-up as the main window does it: key events, the driver link, then the
-// scan for keyboards already attached.
-void StartSystem() {
-  tavlo::CreateKeyEvents();
-  tavlo::OpenKeyFilter(nullptr);
-  tavlo::ScanKeyboardInterfaces(nullptr);
-}
-
-// Shutdown as the main window does it.
-void StopSystem() {
-  tavlo::CloseKeyFilter();
-  tavlo::ReleaseKeyboardInterfaces();
-  tavlo::CloseKeyEvents();
 }
 
 void Usage(std::FILE* out) {
@@ -240,7 +213,7 @@ int main(int argc, char** argv) {
   g_keyboardAttached = true;
 
   int status = 0;
-  StartSystem();
+  StartSystem(nullptr);  // as the main window starts, without a window
   if (!sim::WaitForQuiescence()) status = 3;
   for (size_t i = 0; i < steps.size() && status == 0; ++i) {
     Perform(steps[i]);

@@ -10,8 +10,8 @@ extern "C" {
 
 #include "app/device_notice.h"
 #include "app/instance.h"
+#include "app/system.h"
 #include "devices/keyboard_list.h"
-#include "layer/driver_link.h"
 
 static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == kInterfaceBroadcastNameOffset,
               "the name follows the fixed part");
@@ -52,10 +52,9 @@ CTavloDlg::CTavloDlg() : CDialogEx(IDD_TAVLO_DIALOG, nullptr) {
   m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
   m_bModal = FALSE;
   m_bAllowClose = FALSE;
-  tavlo::CreateKeyEvents();
 }
 
-CTavloDlg::~CTavloDlg() { tavlo::CloseKeyEvents(); }
+CTavloDlg::~CTavloDlg() = default;
 
 void CTavloDlg::DoDataExchange(CDataExchange* pDX) {
   CDialogEx::DoDataExchange(pDX);
@@ -108,8 +107,8 @@ BOOL CTavloDlg::OnInitDialog() {
   filter.dbcc_classguid = HidClassGuid;
   ::RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 
-  tavlo::OpenKeyFilter(m_hWnd);
-  tavlo::ScanKeyboardInterfaces(m_hWnd);
+  // Key events, the driver link, then the keyboards already attached.
+  StartSystem(m_hWnd);
   return TRUE;
 }
 
@@ -158,8 +157,7 @@ void CTavloDlg::OnClose() {
 void CTavloDlg::OnDestroy() {
   CDialogEx::OnDestroy();
   m_bModal = FALSE;
-  tavlo::CloseKeyFilter();
-  tavlo::ReleaseKeyboardInterfaces();
+  StopSystem();
 }
 
 LRESULT CTavloDlg::OnDeviceChange(WPARAM wParam, LPARAM lParam) {

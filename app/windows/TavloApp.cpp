@@ -45,7 +45,7 @@ BOOL CTavloApp::InitInstance() {
   StartedByStartSwitch = 0;
   const CommandLineSwitches switches =
       ScanCommandLine(__argc, reinterpret_cast<const char16_t* const*>(__wargv));
-  if (switches.start) StartedByStartSwitch = 1;
+  if (switches.Start) StartedByStartSwitch = 1;
 
   const LaunchRole role = TakeLaunchRole(switches);
   if (role == LaunchRole::Killer) {

@@ -60,22 +60,19 @@ struct FilterControlObject : Object {
   }
 };
 
-const bool g_registered = [] {
-  RegisterResetHook([] {
-    std::lock_guard<std::mutex> lock(MachineMutex());
-    FilterDriver& d = D();
-    d.present = true;
-    d.open = false;
-    d.generation++;
-    d.installed = false;
-    d.table.clear();
-    d.mode = 0;
-    d.opens = 0;
-    d.closes = 0;
-    d.calls.clear();
-  });
-  return true;
-}();
+const ResetRegistration g_reset([] {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  FilterDriver& d = D();
+  d.present = true;
+  d.open = false;
+  d.generation++;
+  d.installed = false;
+  d.table.clear();
+  d.mode = 0;
+  d.opens = 0;
+  d.closes = 0;
+  d.calls.clear();
+});
 
 uint32_t ReadLe32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |

@@ -141,18 +141,14 @@ std::string Hex4(unsigned value) {
   return out;
 }
 
-struct ResetRegistration {
-  ResetRegistration() {
-    RegisterResetHook([] {
-      std::lock_guard<std::mutex> lock(MachineMutex());
-      HidState& h = H();
-      for (auto& iface : std::vector<std::shared_ptr<SimInterface>>(h.present)) UnplugLocked(iface);
-      h.enumFailures.clear();
-      h.detailFaults.clear();
-      h.onOpen.clear();
-    });
-  }
-} g_resetRegistration;
+const ResetRegistration g_reset([] {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  HidState& h = H();
+  for (auto& iface : std::vector<std::shared_ptr<SimInterface>>(h.present)) UnplugLocked(iface);
+  h.enumFailures.clear();
+  h.detailFaults.clear();
+  h.onOpen.clear();
+});
 
 }  // namespace
 

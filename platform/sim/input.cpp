@@ -39,19 +39,16 @@ InputState& S() {
   return *state;
 }
 
-const bool g_registered = [] {
-  RegisterResetHook([] {
-    std::lock_guard<std::mutex> lock(MachineMutex());
-    InputState& s = S();
-    s.shift = KeyState{};
-    s.caps = KeyState{};
-    s.sent.clear();
-    s.calls = 0;
-    s.held = false;
-    s.changed.notify_all();
-  });
-  return true;
-}();
+const ResetRegistration g_reset([] {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  InputState& s = S();
+  s.shift = KeyState{};
+  s.caps = KeyState{};
+  s.sent.clear();
+  s.calls = 0;
+  s.held = false;
+  s.changed.notify_all();
+});
 
 }  // namespace
 

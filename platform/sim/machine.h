@@ -70,5 +70,10 @@ bool ShouldFailLocked(const char* call);
 // Registers a function run by ResetMachine (lock not held), for areas with
 // state of their own.
 void RegisterResetHook(std::function<void()> hook);
+// The one way an area registers its reset: a static of the area's file,
+//   const ResetRegistration g_reset([] { ... });
+struct ResetRegistration {
+  explicit ResetRegistration(std::function<void()> hook) { RegisterResetHook(std::move(hook)); }
+};
 
 }  // namespace platform::sim

@@ -17,13 +17,10 @@ std::vector<ShownMessageBox>& Boxes() {
   return *boxes;
 }
 
-const bool g_registered = [] {
-  RegisterResetHook([] {
-    std::lock_guard<std::mutex> lock(MachineMutex());
-    Boxes().clear();
-  });
-  return true;
-}();
+const ResetRegistration g_reset([] {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  Boxes().clear();
+});
 
 }  // namespace
 

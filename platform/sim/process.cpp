@@ -40,13 +40,10 @@ Area& A() {
   return *area;
 }
 
-[[maybe_unused]] const bool g_resetRegistered = [] {
-  RegisterResetHook([] {
-    std::lock_guard<std::mutex> lock(MachineMutex());
-    A() = Area();
-  });
-  return true;
-}();
+const ResetRegistration g_reset([] {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  A() = Area();
+});
 
 void ProcessObject::OnLastHandleClosedLocked() { A().openProcessHandles--; }
 

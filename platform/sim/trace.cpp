@@ -15,13 +15,10 @@ std::vector<std::string>& Lines() {
   return *lines;
 }
 
-const bool g_registered = [] {
-  RegisterResetHook([] {
-    std::lock_guard<std::mutex> lock(MachineMutex());
-    Lines().clear();
-  });
-  return true;
-}();
+const ResetRegistration g_reset([] {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  Lines().clear();
+});
 
 }  // namespace
 

@@ -44,8 +44,8 @@ TEST_P(ScanCommandLineCases, FindsTheSwitches) {
   std::vector<const char16_t*> argv{u"C:\\Tavlo\\Tavlo.exe"};
   argv.insert(argv.end(), c.args.begin(), c.args.end());
   const CommandLineSwitches s = ScanCommandLine(static_cast<int>(argv.size()), argv.data());
-  EXPECT_EQ(s.kill, c.kill);
-  EXPECT_EQ(s.start, c.start);
+  EXPECT_EQ(s.Kill, c.kill);
+  EXPECT_EQ(s.Start, c.start);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ScanCommandLineCases, ::testing::ValuesIn(kCases),
@@ -58,18 +58,18 @@ INSTANTIATE_TEST_SUITE_P(Table, ScanCommandLineCases, ::testing::ValuesIn(kCases
 TEST(ScanCommandLine, TheProgramItselfIsNeverASwitch) {
   const char16_t* argv[] = {u"/Kill", u"/Start"};
   const CommandLineSwitches one = ScanCommandLine(1, argv);
-  EXPECT_FALSE(one.kill);
-  EXPECT_FALSE(one.start);
+  EXPECT_FALSE(one.Kill);
+  EXPECT_FALSE(one.Start);
   const CommandLineSwitches both = ScanCommandLine(2, argv);
-  EXPECT_FALSE(both.kill);
-  EXPECT_TRUE(both.start);
+  EXPECT_FALSE(both.Kill);
+  EXPECT_TRUE(both.Start);
 }
 
 TEST(ScanCommandLine, NoVectorOrNoCountFindsNothing) {
   const char16_t* argv[] = {u"Tavlo.exe", u"/Kill"};
-  EXPECT_FALSE(ScanCommandLine(2, nullptr).kill);
-  EXPECT_FALSE(ScanCommandLine(0, argv).kill);
-  EXPECT_FALSE(ScanCommandLine(-3, argv).kill);
+  EXPECT_FALSE(ScanCommandLine(2, nullptr).Kill);
+  EXPECT_FALSE(ScanCommandLine(0, argv).Kill);
+  EXPECT_FALSE(ScanCommandLine(-3, argv).Kill);
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST(Launch, RoleFromTheSwitchesAndTheMutex) {
     }();
     const int handles = sim::OpenHandleCount();
     CommandLineSwitches switches;
-    switches.kill = c.kill;
+    switches.Kill = c.kill;
     EXPECT_EQ(TakeLaunchRole(switches), c.role);
     if (c.kill) {
       EXPECT_EQ(sim::NamedMutexExists(kInstanceMutexName), heldBefore) << "a kill makes no mutex";

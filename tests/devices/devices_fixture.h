@@ -1,9 +1,10 @@
 // A fixture for native tests of devices/: a fresh simulated machine with the
-// filter driver present and the driver link started as the main window
-// starts it. Tear-down shuts down as the main window does (CloseKeyFilter,
-// then ReleaseKeyboardInterfaces) and checks that every handle, heap block,
-// preparsed data, device-information set and thread is back to where it was,
-// that no closed handle was used and that the list is empty.
+// filter driver present and the system started as the main window starts it
+// (StartSystem; no keyboard is attached yet). A test that keeps the link
+// closed (openDriver_ false) gets the key events alone. Tear-down shuts down
+// as the main window does (StopSystem) and checks that every handle, heap
+// block, preparsed data, device-information set and thread is back to where
+// it was, that no closed handle was used and that the list is empty.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/system.h"
 #include "devices/keyboard_list.h"
 #include "layer/driver_link.h"
 #include "platform/sim/sim.h"
@@ -36,17 +38,16 @@ class DevicesTest : public ::testing::Test {
   void SetUp() override {
     platform::sim::ResetMachine();
     before_ = SimResources::Now();
-    CreateKeyEvents();
     if (openDriver_) {
-      ASSERT_EQ(OpenKeyFilter(nullptr), kKeyFilterOpened);
+      ASSERT_EQ(StartSystem(nullptr), kKeyFilterOpened);
+    } else {
+      CreateKeyEvents();
     }
   }
 
   void TearDown() override {
     platform::sim::ClearFailures();
-    CloseKeyFilter();
-    ReleaseKeyboardInterfaces();
-    CloseKeyEvents();
+    StopSystem();
     if (platform::IsUsableHandle(DriverHandle)) platform::CloseHandle(DriverHandle);
     DriverHandle = nullptr;
     EXPECT_EQ(DeviceList.Count, 0u);
@@ -85,7 +86,7 @@ class DevicesTest : public ::testing::Test {
 
   static std::vector<std::u16string> ListedPaths() {
     std::vector<std::u16string> paths;
-    for (uint32_t i = 0; i < DeviceList.Count; ++i) paths.push_back(DeviceList.Entries[i].path);
+    for (uint32_t i = 0; i < DeviceList.Count; ++i) paths.push_back(DeviceList.Entries[i].Path);
     return paths;
   }
 

@@ -1,8 +1,9 @@
 // Every fallible platform call and allocation of the system's life made to
-// fail, one per run: start-up (CreateKeyEvents, OpenKeyFilter,
+// fail, one per run: start-up (StartSystem: CreateKeyEvents, OpenKeyFilter,
 // ScanKeyboardInterfaces with the keyboard and another vendor's device
 // present), hot-plug (unplug and plug of the keyboard with its notices) and
-// shutdown (CloseKeyFilter, ReleaseKeyboardInterfaces, CloseKeyEvents). Run k
+// shutdown (StopSystem: CloseKeyFilter, ReleaseKeyboardInterfaces,
+// CloseKeyEvents). Run k
 // fails the k-th fallible call of the whole machine; the walk goes on until a
 // run reaches no planned failure.
 //
@@ -26,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "app/system.h"
 #include "devices/keyboard_list.h"
 #include "layer/driver_link.h"
 #include "layer/key_map.h"
@@ -87,9 +89,7 @@ class FaultWalk : public ::testing::Test {
 
     // ---- start-up ----
     Arm();
-    CreateKeyEvents();
-    const int opened = OpenKeyFilter(nullptr);
-    ScanKeyboardInterfaces(nullptr);
+    const int opened = StartSystem(nullptr);
     Disarm("start-up");
     {
       SCOPED_TRACE("after start-up");
@@ -118,9 +118,7 @@ class FaultWalk : public ::testing::Test {
     // ---- shutdown ----
     const bool dispatcherRan = DispatcherThread() != nullptr;
     Arm();
-    CloseKeyFilter();
-    ReleaseKeyboardInterfaces();
-    CloseKeyEvents();
+    StopSystem();
     Disarm("shutdown");
     {
       SCOPED_TRACE("after shutdown");

@@ -69,7 +69,7 @@ TEST_F(KeyboardList, ArrivalOpensOnlyTheModelAndKeepsOnlyItsConsumerControl) {
     Settle();
     if (c.result) {
       ASSERT_EQ(DeviceList.Count, 1u);
-      EXPECT_EQ(std::u16string(DeviceList.Entries[0].path), Upper(c.description.path));
+      EXPECT_EQ(std::u16string(DeviceList.Entries[0].Path), Upper(c.description.path));
       EXPECT_EQ(sim::HidOpenFileCount(c.description.path), 1);
       EXPECT_EQ(sim::HidPendingReadCount(c.description.path), 1) << "its reader waits for a report";
       Hold(c.description.path);
@@ -167,7 +167,7 @@ TEST_F(KeyboardList, EveryFailureOfAnArrivalLeavesAWorkingEntryOrNothing) {
       EXPECT_EQ(DeviceList.Count, before + static_cast<uint32_t>(result));
       EXPECT_EQ(sim::HidOpenFileCount(kb.consumerControl), static_cast<int>(before) + result);
       if (result) {
-        const std::u16string added = DeviceList.Entries[DeviceList.Count - 1].path;
+        const std::u16string added = DeviceList.Entries[DeviceList.Count - 1].Path;
         EXPECT_EQ(added, Upper(kb.consumerControl));
         // The notice removes every entry of the path: list the earlier ones again.
         RemoveKeyboardInterface(kb.consumerControl.c_str());
@@ -260,15 +260,15 @@ TEST_F(KeyboardList, RemovalOfAnotherVendorsPathDoesNotWalkTheList) {
   ASSERT_EQ(AddKeyboardInterface(kb.consumerControl.c_str(), nullptr), 1);
   const std::u16string foreign = Upper(sim::HidInterfacePath(0x046D, 0xC52B, 1, 2));
   ASSERT_LT(foreign.size(), platform::kPathBufferLength);
-  std::copy(foreign.begin(), foreign.end(), DeviceList.Entries[0].path);
-  DeviceList.Entries[0].path[foreign.size()] = 0;
+  std::copy(foreign.begin(), foreign.end(), DeviceList.Entries[0].Path);
+  DeviceList.Entries[0].Path[foreign.size()] = 0;
   RemoveKeyboardInterface(foreign.c_str());
   EXPECT_EQ(DeviceList.Count, 1u);
   EXPECT_EQ(sim::HidOpenFileCount(kb.consumerControl), 1);
   // The same path with the model's tags is a keyboard path: that walks.
   std::u16string model = foreign;
   model.replace(model.find(u"VID_046D&PID_C52B"), 17, u"VID_1C4F&PID_0002");
-  std::copy(model.begin(), model.end(), DeviceList.Entries[0].path);
+  std::copy(model.begin(), model.end(), DeviceList.Entries[0].Path);
   RemoveKeyboardInterface(model.c_str());
   EXPECT_EQ(DeviceList.Count, 0u);
 }
@@ -286,7 +286,7 @@ TEST_F(KeyboardList, PathOf259CharactersIsStoredWholeAndFoundAgain) {
   const std::u16string path = PlugConsumerControlOf259Characters();
   ASSERT_EQ(path.size(), 259u);
   ASSERT_EQ(AddKeyboardInterface(path.c_str(), nullptr), 1);
-  EXPECT_EQ(std::u16string(DeviceList.Entries[0].path), Upper(path));
+  EXPECT_EQ(std::u16string(DeviceList.Entries[0].Path), Upper(path));
   Hold(path);
   EXPECT_EQ(ModeCalls(), std::vector<int>{1});
   RemoveKeyboardInterface(path.c_str());

@@ -65,7 +65,7 @@ TEST(KeyboardListUnderWine, LayerKeyReportsReachTheDriverAndUnplugSendsNoRelease
   // Wine's own HID devices are enumerated too; only the keyboard is listed.
   ScanKeyboardInterfaces(nullptr);
   ASSERT_EQ(DeviceList.Count, 1u);
-  EXPECT_EQ(std::u16string(DeviceList.Entries[0].path), Upper(kb.interface_path));
+  EXPECT_EQ(std::u16string(DeviceList.Entries[0].Path), Upper(kb.interface_path));
 
   ASSERT_EQ(testkbd::PushLayerKey(true), 1);
   EXPECT_EQ(WaitForModeCalls(device, 1), std::vector<int>{1});

@@ -101,7 +101,7 @@ TEST_F(TwoKeyboardSoak, HotPlugOfTwoKeyboardsWhileBothSourcesSwitchTheLayerAndKe
     sim::DetachModelKeyboard(moving);
     NoticeRemoval(moving);
     ASSERT_EQ(DeviceList.Count, 1u) << "round " << rounds;
-    ASSERT_EQ(std::u16string(DeviceList.Entries[0].path), Upper(staying.consumerControl)) << "round " << rounds;
+    ASSERT_EQ(std::u16string(DeviceList.Entries[0].Path), Upper(staying.consumerControl)) << "round " << rounds;
     const sim::ModelKeyboardPaths plugged = sim::AttachModelKeyboard(static_cast<int>(rounds & 1) + 1);
     ASSERT_EQ(plugged.consumerControl, moving.consumerControl);
     NoticeArrival(plugged);

@@ -6,6 +6,7 @@
 
 
 #include "platform/text.h"
+#include "tests/support/top_windows.h"
 
 namespace e2e {
 
@@ -110,23 +111,6 @@ void TavloProcess::Terminate() {
     ::TerminateProcess(info_.hProcess, 1);
     ::WaitForSingleObject(info_.hProcess, 5000);
   }
-}
-
-std::vector<HWND> TopWindowsOf(DWORD pid) {
-  struct Find {
-    DWORD pid;
-    std::vector<HWND> found;
-  } data{pid, {}};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM raw) -> BOOL {
-        auto* d = reinterpret_cast<Find*>(raw);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(hwnd, &owner);
-        if (owner == d->pid) d->found.push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&data));
-  return data.found;
 }
 
 std::vector<std::wstring> MessageBoxesOf(DWORD pid) {

@@ -60,8 +60,6 @@ class TavloProcess {
   HANDLE job_ = nullptr;
 };
 
-// The top-level windows of a process.
-std::vector<HWND> TopWindowsOf(DWORD pid);
 // The message boxes (#32770 windows other than Tavlo's marked main window)
 // a process shows, and the text of their static controls.
 std::vector<std::wstring> MessageBoxesOf(DWORD pid);

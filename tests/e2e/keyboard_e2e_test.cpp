@@ -33,6 +33,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/keyboard_support.h"
 #include "tests/keyboard/keyboard_control.h"
+#include "tests/support/top_windows.h"
 
 namespace {
 
@@ -411,7 +412,7 @@ int EnvCount(const char* name, int fallback) {
 }
 
 bool HasMarkedWindow(DWORD pid) {
-  for (HWND w : e2e::TopWindowsOf(pid))
+  for (HWND w : TopWindowsOf(pid))
     if (::GetWindowLongPtrW(w, GWLP_USERDATA) == 0x4D41494E) return true;
   return false;
 }

@@ -28,6 +28,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/keyboard_support.h"
 #include "tests/keyboard/keyboard_control.h"
+#include "tools/key_names.h"
 
 namespace {
 
@@ -37,11 +38,6 @@ const char kSession[] =
     "shift f24 d f24-up shift-up  a n  space  hold k release  a s a  space "  // Ɗan ƙasa
     "hold 5 release  2 0";                                               // ₦20
 const char16_t kExpected[] = u"E\u028Begbe \u018Aan \u0199asa \u20A620";
-
-const char* const kKeyNames[tavlo::kCharacterKeyCount] = {
-    "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p",
-    "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "1", "2", "3", "4", "5", "6",
-    "7", "8", "9", "0", "minus", "equals", "lbracket", "rbracket", "slash", "semicolon", "comma", "period", "grave"};
 
 void Print(const char* format, ...) {
   va_list args;
@@ -53,7 +49,7 @@ void Print(const char* format, ...) {
 
 // The virtual key of a character key for its ordinary keyboard input.
 WORD VirtualKeyOf(int slot) {
-  const char* name = kKeyNames[slot];
+  const char* name = tavlo::kKeyNames[slot].word;
   if (name[1] == '\0' && name[0] >= 'a' && name[0] <= 'z') return static_cast<WORD>('A' + (name[0] - 'a'));
   if (name[1] == '\0' && name[0] >= '0' && name[0] <= '9') return static_cast<WORD>(name[0]);
   return 0;
@@ -184,9 +180,7 @@ int Run() {
       SendOrdinaryKey(VK_SPACE, 0x39);
       what = "space, typed by the keyboard";
     } else {
-      int slot = -1;
-      for (int i = 0; i < tavlo::kCharacterKeyCount; ++i)
-        if (word == kKeyNames[i]) slot = i;
+      const int slot = tavlo::CharacterKeySlot(word.c_str());
       if (slot < 0) {
         Print("unknown session word %s\n", word.c_str());
         return 1;

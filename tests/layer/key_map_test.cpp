@@ -17,6 +17,8 @@ struct Expected {
   char16_t shift;
 };
 
+// Two keys a row.
+// clang-format off
 const Expected kListing[kLayerSlotCount] = {
     {"A", 0x04, 0x1E, 0x028C, 0x0245}, {"B", 0x05, 0x30, 0x0253, 0x0181},
     {"C", 0x06, 0x2E, 0x0254, 0x0186}, {"D", 0x07, 0x20, 0x0257, 0x018A},
@@ -43,6 +45,7 @@ const Expected kListing[kLayerSlotCount] = {
     {"grave accent", 0x35, 0x29, 0x00A7, 0x0327},
     {"layer key press", 0x73, 0x76, 0, 0}, {"layer key release", 0x73, 0x76, 0, 0},
 };
+// clang-format on
 
 void ExpectText(const char16_t* actual, char16_t expected, const char* key, const char* which) {
   ASSERT_NE(actual, nullptr) << key << " " << which;

@@ -116,6 +116,42 @@ TEST(Text, ParseHex) {
   }
 }
 
+// The two readings of the number after a path tag differ exactly where the
+// runtime's wcstoul takes more than bare digits, and past 32 bits.
+TEST(Text, HexAfterTag) {
+  struct Case {
+    const char16_t* text;
+    bool found;
+    uint32_t runtime;
+    uint32_t digits;
+  } cases[] = {
+      {u"hid#vid_1c4f&pid_0002", true, 0x1C4F, 0x1C4F},
+      {u"HID#VID_1C4F&PID_0002", true, 0x1C4F, 0x1C4F},
+      {u"x&vid_&pid_0002", true, 0, 0},
+      {u"vid_ 1c4f", true, 0x1C4F, 0},
+      {u"vid_0x1c4f", true, 0x1C4F, 0},
+      {u"vid_+1c4f", true, 0x1C4F, 0},
+      {u"vid_-1", true, 0xFFFFFFFFu, 0},
+      {u"vid_ffffffff1c4f", true, 0xFFFFFFFFu, 0xFFFF1C4Fu},
+      {u"vid_0000&vid_1c4f", true, 0, 0},  // the first tag counts
+      {u"vid1c4f", false, 0, 0},
+      {u"", false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    const std::u16string shown(c.text);
+    SCOPED_TRACE(std::string(shown.begin(), shown.end()));
+    uint32_t runtime = 7;
+    uint32_t digits = 7;
+    EXPECT_EQ(HexAfterTag(c.text, u"vid_", TagNumber::Runtime, &runtime), c.found);
+    EXPECT_EQ(HexAfterTag(c.text, u"vid_", TagNumber::Digits, &digits), c.found);
+    EXPECT_EQ(runtime, c.found ? c.runtime : 7u) << "runtime reading";
+    EXPECT_EQ(digits, c.found ? c.digits : 7u) << "digits reading";
+  }
+  uint32_t untouched = 7;
+  EXPECT_FALSE(HexAfterTag(nullptr, u"vid_", TagNumber::Digits, &untouched));
+  EXPECT_EQ(untouched, 7u);
+}
+
 TEST(Text, UpperCase) {
   char16_t path[] = u"\\\\?\\hid#vid_1c4f&pid_0002&mi_01&col02#7&1a2b\u00e9\u0101\u0430";
   UpperCaseInPlace(path);

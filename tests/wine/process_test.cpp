@@ -13,6 +13,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "tests/support/top_windows.h"
 #include "tests/wine/spy_log.h"
 
 namespace {
@@ -35,25 +36,6 @@ std::wstring OwnDirectory() {
   ::GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring dir = path;
   return dir.substr(0, dir.find_last_of(L'\\'));
-}
-
-struct FindData {
-  DWORD processId;
-  std::vector<HWND> found;
-};
-
-std::vector<HWND> TopWindowsOf(DWORD processId) {
-  FindData data{processId, {}};
-  ::EnumWindows(
-      [](HWND hwnd, LPARAM raw) -> BOOL {
-        auto* d = reinterpret_cast<FindData*>(raw);
-        DWORD pid = 0;
-        ::GetWindowThreadProcessId(hwnd, &pid);
-        if (pid == d->processId) d->found.push_back(hwnd);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&data));
-  return data.found;
 }
 
 bool HasChildWithText(HWND parent, const wchar_t* text) {
