@@ -2,7 +2,7 @@
 #   make run    the real Tavlo.exe under Wine with the test filter driver: plays a
 #               short typing session into a text box, prints the text and the driver's log
 #   make test   every test tier: native, sanitizers, Windows under Wine, 32-bit product,
-#               the MSI package under Wine's msiexec
+#               the MSI package under Wine's msiexec, the MSVC compile check
 # Both install the Debian packages they need first (scripts/bootstrap.sh).
 # make package writes dist/Tavlo-<version>.msi, dist/Tavlo.exe and dist/SHA256SUMS.
 # make sim plays the built-in session on the simulated machine (Linux only).
@@ -12,7 +12,7 @@ WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 
 .PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
-        test-native test-asan test-tsan test-windows test-product test-package package \
+        test-native test-asan test-tsan test-windows test-product test-package test-msvc package \
         bench fuzz test-fuzz clean
 
 run: bootstrap
@@ -25,7 +25,7 @@ sim: bootstrap-native
 	cmake --build build/native -j $(JOBS) --target tavlo-sim
 	./build/native/tools/tavlo-sim --trace < tools/sessions/sample.txt
 
-test: bootstrap test-native test-asan test-tsan test-fuzz test-windows test-product test-package
+test: bootstrap test-native test-asan test-tsan test-fuzz test-windows test-product test-package test-msvc
 	@echo "make test: every tier passed"
 
 bootstrap:
@@ -59,6 +59,10 @@ test-product: windows-x86
 # fresh prefix of its own (build/package/wineprefix).
 test-package: bootstrap
 	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/package-test.sh
+
+# The MSVC side of the CMake files, compiled (not linked) with clang-cl.
+test-msvc: bootstrap
+	./scripts/check-msvc.sh
 
 package: bootstrap
 	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/package.sh
