@@ -12,7 +12,7 @@ WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 
 .PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
-        test-native test-asan test-tsan test-windows test-product test-package test-msvc package \
+        test-native test-asan test-tsan test-windows test-product test-package test-msvc package readme \
         bench fuzz test-fuzz clean
 
 run: bootstrap
@@ -66,6 +66,12 @@ test-msvc: bootstrap
 
 package: bootstrap
 	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/package.sh
+
+# The README's key table, from the key map.
+readme: bootstrap-native
+	cmake --preset native $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/native -j $(JOBS) --target tavlo-keymap
+	./scripts/readme-keys.sh write build/native/tools/tavlo-keymap
 
 # Speed measurements (Google Benchmark) on the optimised native build, with
 # the table of medians (benchmarks/run-benchmarks.sh).
