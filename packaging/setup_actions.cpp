@@ -10,8 +10,9 @@
 // An instance that shows the driver-missing message box ends only once the box
 // is closed. Then the wait runs out, the package goes on, and
 // RemoveTavloAtRestart, which runs as the system after the files were removed,
-// finds Tavlo.exe still there and has it and its folder removed at the next
-// restart.
+// finds Tavlo.exe still there. It renames the file (a running program may be
+// renamed, not deleted) and has the renamed file and the folder removed at the
+// next restart: a Tavlo installed again before then keeps its Tavlo.exe.
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -80,6 +81,8 @@ DWORD OpenInstances(const wchar_t* path, HANDLE (&instances)[MAXIMUM_WAIT_OBJECT
   for (DWORD i = 0; i < bytes / sizeof(DWORD) && found < MAXIMUM_WAIT_OBJECTS; ++i) {
     if (ids[i] == 0 || ids[i] == own) continue;
     HANDLE process = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, ids[i]);
+    // Vista and later: the limited right, for an instance of higher integrity.
+    if (!process) process = ::OpenProcess(SYNCHRONIZE | 0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, ids[i]);
     if (!process) continue;
     if (RunsImage(process, path)) {
       instances[found++] = process;
@@ -156,12 +159,24 @@ extern "C" UINT __stdcall RemoveTavloAtRestart(MSIHANDLE install) {
   std::wcsncpy(folder, path, kPathLength);
   folder[kPathLength - 1] = L'\0';
   wchar_t* name = std::wcsrchr(folder, L'\\');
-  if (name) *name = L'\0';
+  if (!name) return ERROR_SUCCESS;
+  *name = L'\0';
 
-  if (::MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-    // The folder goes after its file; at the restart it is empty.
-    if (name) ::MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    Log(install, L"Tavlo: %ls is still in use; it and its folder are removed at the next restart.", path);
+  // Out of the way under a name of its own, in the same folder.
+  wchar_t moved[kPathLength] = {};
+  const wchar_t* removed = path;
+  if (::GetTempFileNameW(folder, L"Tav", 0, moved) != 0) {
+    if (::MoveFileExW(path, moved, MOVEFILE_REPLACE_EXISTING)) {
+      removed = moved;
+    } else {
+      ::DeleteFileW(moved);
+    }
+  }
+  if (::MoveFileExW(removed, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    // The folder goes after its file, if nothing else is in it by then.
+    ::MoveFileExW(folder, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    Log(install, L"Tavlo: %ls is still in use; it is removed (as %ls), with its folder, at the next restart.", path,
+        removed);
   } else {
     Log(install, L"Tavlo: %ls is still in use and could not be marked for removal (error %lu).", path,
         ::GetLastError());

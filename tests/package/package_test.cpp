@@ -435,8 +435,8 @@ TEST_F(Package, UninstallWhileTheDriverMissingBoxIsOpen) {
   const std::string log = ReadLog(LogPath("uninstall-box.log"));
   const std::string exe = Narrow(InstalledExe());
   EXPECT_NE(log.find("1 instance(s) of " + exe + " still running"), std::string::npos) << log;
-  EXPECT_NE(log.find(exe + " is still in use; it and its folder are removed at the next restart"), std::string::npos)
-      << log;
+  EXPECT_NE(log.find(exe + " is still in use; it is removed (as "), std::string::npos) << log;
+  EXPECT_FALSE(Exists(InstalledExe())) << "moved out of the way";
   EXPECT_EQ(::WaitForSingleObject(instance.process, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the box holds it";
   EXPECT_EQ(RunValue(), L"");
   EXPECT_TRUE(UninstallEntries().empty());
@@ -449,6 +449,27 @@ TEST_F(Package, UninstallWhileTheDriverMissingBoxIsOpen) {
   // Wine's restart carries out the pending removals.
   EXPECT_EQ(RunCommand(L"wineboot.exe -r"), 0);
   ExpectNothingLeft("after the restart");
+}
+
+// Installed again before the restart that removes the old file: the restart
+// leaves the new Tavlo.exe alone.
+TEST_F(Package, InstallAgainBeforeTheRestartThatRemovesTheOldFile) {
+  ASSERT_EQ(Msiexec("/i", old_, L"", "install-box-again.log"), 0);
+  Instance instance = WaitForOneInstance(10000);
+  ASSERT_NE(instance.process, nullptr);
+  HWND box = WaitForVisibleDialog(instance.pid, 10000);
+  ASSERT_NE(box, nullptr) << "the driver-missing box";
+  ASSERT_EQ(Msiexec("/x", old_, L"", "uninstall-box-again.log"), 0);
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(::WaitForSingleObject(instance.process, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  ::CloseHandle(instance.process);
+
+  ASSERT_EQ(Msiexec("/i", new_, L"TAVLO_START=0", "install-before-restart.log"), 0);
+  EXPECT_EQ(RunCommand(L"wineboot.exe -r"), 0);
+  ExpectInstalled(new_version_);
+
+  ASSERT_EQ(Msiexec("/x", new_, L"", "uninstall-after-restart.log"), 0);
+  ExpectNothingLeft("after the uninstall");
 }
 
 }  // namespace
