@@ -364,6 +364,31 @@ class Package : public ::testing::Test {
     EXPECT_EQ(UninstallEntries(), std::vector<std::wstring>{version});
   }
 
+  // Installs the older package without the driver, so that its Tavlo shows
+  // the driver-missing box, and uninstalls it while the box is open (logs
+  // install-TAG.log and uninstall-TAG.log). The instance, with the box in
+  // *box; a null process or box (and a failure) if either did not show.
+  Instance InstallAndUninstallWithTheBoxOpen(const std::string& tag, HWND* box) {
+    *box = nullptr;
+    EXPECT_EQ(Msiexec("/i", old_, L"", "install-" + tag + ".log"), 0);
+    Instance instance = WaitForOneInstance(10000);
+    EXPECT_NE(instance.process, nullptr);
+    if (instance.process) *box = WaitForVisibleDialog(instance.pid, 10000);
+    EXPECT_NE(*box, nullptr) << "the driver-missing box";
+    if (*box) {
+      EXPECT_EQ(Msiexec("/x", old_, L"", "uninstall-" + tag + ".log"), 0);
+    }
+    return instance;
+  }
+
+  // Closes the box; the instance ends then: its kill was not lost.
+  static void CloseTheBox(HWND box, Instance* instance) {
+    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(::WaitForSingleObject(instance->process, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    ::CloseHandle(instance->process);
+    instance->process = nullptr;
+  }
+
   std::string old_, new_;
   std::wstring old_version_, new_version_;
 };
@@ -425,13 +450,9 @@ TEST_F(Package, InstallWithoutStartingTavlo) {
 // only once the box is closed: the uninstall's wait runs out, it ends without
 // the instance, and Tavlo.exe, still in use, goes at the next restart.
 TEST_F(Package, UninstallWhileTheDriverMissingBoxIsOpen) {
-  ASSERT_EQ(Msiexec("/i", old_, L"", "install-nodriver.log"), 0);
-  Instance instance = WaitForOneInstance(10000);
-  ASSERT_NE(instance.process, nullptr);
-  HWND box = WaitForVisibleDialog(instance.pid, 10000);
-  ASSERT_NE(box, nullptr) << "the driver-missing box";
-
-  ASSERT_EQ(Msiexec("/x", old_, L"", "uninstall-box.log"), 0);
+  HWND box = nullptr;
+  Instance instance = InstallAndUninstallWithTheBoxOpen("box", &box);
+  ASSERT_TRUE(instance.process && box);
   const std::string log = ReadLog(LogPath("uninstall-box.log"));
   const std::string exe = Narrow(InstalledExe());
   EXPECT_NE(log.find("1 instance(s) of " + exe + " still running"), std::string::npos) << log;
@@ -441,10 +462,7 @@ TEST_F(Package, UninstallWhileTheDriverMissingBoxIsOpen) {
   EXPECT_EQ(RunValue(), L"");
   EXPECT_TRUE(UninstallEntries().empty());
 
-  // Closing the box ends the instance: the kill was not lost.
-  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-  EXPECT_EQ(::WaitForSingleObject(instance.process, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-  ::CloseHandle(instance.process);
+  CloseTheBox(box, &instance);
 
   // Wine's restart carries out the pending removals.
   EXPECT_EQ(RunCommand(L"wineboot.exe -r"), 0);
@@ -454,15 +472,10 @@ TEST_F(Package, UninstallWhileTheDriverMissingBoxIsOpen) {
 // Installed again before the restart that removes the old file: the restart
 // leaves the new Tavlo.exe alone.
 TEST_F(Package, InstallAgainBeforeTheRestartThatRemovesTheOldFile) {
-  ASSERT_EQ(Msiexec("/i", old_, L"", "install-box-again.log"), 0);
-  Instance instance = WaitForOneInstance(10000);
-  ASSERT_NE(instance.process, nullptr);
-  HWND box = WaitForVisibleDialog(instance.pid, 10000);
-  ASSERT_NE(box, nullptr) << "the driver-missing box";
-  ASSERT_EQ(Msiexec("/x", old_, L"", "uninstall-box-again.log"), 0);
-  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-  EXPECT_EQ(::WaitForSingleObject(instance.process, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
-  ::CloseHandle(instance.process);
+  HWND box = nullptr;
+  Instance instance = InstallAndUninstallWithTheBoxOpen("box-again", &box);
+  ASSERT_TRUE(instance.process && box);
+  CloseTheBox(box, &instance);
 
   ASSERT_EQ(Msiexec("/i", new_, L"TAVLO_START=0", "install-before-restart.log"), 0);
   EXPECT_EQ(RunCommand(L"wineboot.exe -r"), 0);
