@@ -1,8 +1,10 @@
 # Two commands for a fresh Debian machine:
 #   make run    the real Tavlo.exe under Wine with the test filter driver: plays a
 #               short typing session into a text box, prints the text and the driver's log
-#   make test   every test tier: native, sanitizers, Windows under Wine, 32-bit product
+#   make test   every test tier: native, sanitizers, Windows under Wine, 32-bit product,
+#               the MSI package under Wine's msiexec, the MSVC compile check
 # Both install the Debian packages they need first (scripts/bootstrap.sh).
+# make package writes dist/Tavlo-<version>.msi, dist/Tavlo.exe and dist/SHA256SUMS.
 # make sim plays the built-in session on the simulated machine (Linux only).
 
 JOBS ?= $(shell nproc)
@@ -10,7 +12,8 @@ WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 
 .PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
-        test-native test-asan test-tsan test-windows test-product bench fuzz test-fuzz format format-check clean
+        test-native test-asan test-tsan test-windows test-product test-package test-msvc package readme \
+        bench fuzz test-fuzz format format-check clean
 
 run: bootstrap
 	cmake --preset windows-x64 $(CMAKE_FLAGS) >/dev/null
@@ -22,7 +25,7 @@ sim: bootstrap-native
 	cmake --build build/native -j $(JOBS) --target tavlo-sim
 	./build/native/tools/tavlo-sim --trace < tools/sessions/sample.txt
 
-test: bootstrap test-native test-asan test-tsan test-fuzz test-windows test-product
+test: bootstrap test-native test-asan test-tsan test-fuzz test-windows test-product test-package test-msvc
 	@echo "make test: every tier passed"
 
 bootstrap:
@@ -59,6 +62,24 @@ test-windows: windows-x64
 
 test-product: windows-x86
 	./scripts/check-product.sh build/windows-x86
+
+# The MSI package: install, upgrade and uninstall under Wine's msiexec, in a
+# fresh prefix of its own (build/package/wineprefix).
+test-package: bootstrap
+	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/package-test.sh
+
+# The MSVC side of the CMake files, compiled (not linked) with clang-cl.
+test-msvc: bootstrap
+	./scripts/check-msvc.sh
+
+package: bootstrap
+	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/package.sh
+
+# The README's key table, from the key map.
+readme: bootstrap-native
+	cmake --preset native $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/native -j $(JOBS) --target tavlo-keymap
+	./scripts/readme-keys.sh write build/native/tools/tavlo-keymap
 
 # Speed measurements (Google Benchmark) on the optimised native build, with
 # the table of medians (benchmarks/run-benchmarks.sh).

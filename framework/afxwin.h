@@ -283,7 +283,6 @@ class CWinApp : public CCmdTarget {
 
  private:
   void RegisterWithRestartManager();
-  wchar_t m_szExeName[MAX_PATH] = {};
   wchar_t* m_pszOwnedRegistryKey = nullptr;
 };
 

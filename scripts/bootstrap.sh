@@ -11,7 +11,8 @@ set -euo pipefail
 
 native=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
 windows=(g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev
-         binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xauth)
+         binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xauth
+         wixl clang-14 llvm-14 lld-14 python3)
 fuzz=(clang libclang-rt-14-dev)
 format=(clang-format)
 

@@ -9,6 +9,8 @@
 #                             # when it is not already running there
 #   wine_boot LABEL           # boots the prefix if needed, starts wineserver
 #                             # and Wine's own services
+#   wine_boot_fresh LABEL     # the same in a prefix made anew (any old one
+#                             # is removed first)
 #
 # After wine_boot: WINE64 starts a 64-bit program, WINE32 a 32-bit one (the
 # plain `wine` launcher; the pid it gives is the program's own), WINESERVER is
@@ -60,6 +62,12 @@ wine_boot() {
   # service started by the first test would inherit its pipes and hold the
   # caller waiting for them.
   "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+wine_boot_fresh() {
+  "$WINESERVER" -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  wine_boot "$@"
 }
 
 wine_stop() {
