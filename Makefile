@@ -10,13 +10,20 @@
 JOBS ?= $(shell nproc)
 WERROR ?= ON
 CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
+# The Tavlo.exe that the Windows tiers and `make run` launch, chosen in
+# scripts/wine-env.sh: the shipped 32-bit one (build/windows-x86) where this
+# machine runs 32-bit programs, else the x86_64 build's; TAVLO_EXE_ARCH=x86|x64
+# overrides it.
+TAVLO_TEST_EXE = $(shell bash -c '. scripts/wine-env.sh && tavlo_test_exe')
 
-.PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 \
+.PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 windows-x86-tests \
         test-native test-asan test-tsan test-windows test-product test-package test-msvc package readme \
         bench fuzz test-fuzz format format-check clean
 
 run: bootstrap
-	cmake --preset windows-x64 $(CMAKE_FLAGS) >/dev/null
+	cmake --preset windows-x86 $(CMAKE_FLAGS) >/dev/null
+	cmake --build build/windows-x86 -j $(JOBS) --target Tavlo
+	cmake --preset windows-x64 $(CMAKE_FLAGS) -DTAVLO_TEST_EXE="$(TAVLO_TEST_EXE)" >/dev/null
 	cmake --build build/windows-x64 -j $(JOBS) --target Tavlo kbdfiltr_test kbdfiltr_test_ctl tavlo_wine_session
 	./scripts/run-wine-session.sh build/windows-x64
 
@@ -41,8 +48,10 @@ PRESET_asan = native-asan
 PRESET_tsan = native-tsan
 PRESET_windows-x64 = windows-x64
 PRESET_windows-x86 = windows-x86
+PRESET_windows-x86-tests = windows-x86-tests
 
-native asan tsan windows-x64 windows-x86:
+windows-x64: CMAKE_FLAGS += -DTAVLO_TEST_EXE="$(TAVLO_TEST_EXE)"
+native asan tsan windows-x64 windows-x86 windows-x86-tests:
 	cmake --preset $(PRESET_$@) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build/$(PRESET_$@) -j $(JOBS)
 
@@ -57,7 +66,10 @@ test-tsan: tsan
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --test-dir build/native-tsan --output-on-failure -j $(JOBS)
 
-test-windows: windows-x64
+# The i686 tests in the WoW64 prefix, then the x86_64 tests, whose process
+# and end-to-end programs launch the shipped 32-bit Tavlo.exe.
+test-windows: windows-x86 windows-x86-tests windows-x64
+	./scripts/wine-tier.sh build/windows-x86-tests
 	./scripts/wine-tier.sh build/windows-x64
 
 test-product: windows-x86

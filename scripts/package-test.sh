@@ -17,18 +17,6 @@ work="$root/build/package"
 mkdir -p "$work"
 wine_env "$work"
 
-# Whether Wine here runs 32-bit programs: a WoW64 Wine, and a small i686
-# program that runs under it and says so by its exit code.
-can_run_32bit_programs() {
-  [ "$(wine_kind)" = wow64 ] || return 1
-  command -v i686-w64-mingw32-gcc-win32 >/dev/null || return 1
-  printf 'int main(void) { return 32; }\n' > "$work/probe32.c"
-  i686-w64-mingw32-gcc-win32 -o "$work/probe32.exe" "$work/probe32.c" || return 1
-  local code=0
-  "$WINE32" "$work/probe32.exe" </dev/null >/dev/null 2>&1 || code=$?
-  [ "$code" -eq 32 ]
-}
-
 # Builds the package of one tree: configure_args... ; prints nothing.
 build_package() {
   local tree="$1"; shift
@@ -39,14 +27,11 @@ build_package() {
 wine_boot_fresh package-test
 trap wine_stop EXIT
 
-if can_run_32bit_programs; then
-  arch=x86
-  preset=windows-x86
-else
-  arch=x64
-  preset=windows-x64
-  echo "package-test: Wine here cannot run 32-bit programs; testing the x64 package" \
-       "(build/windows-x64/Tavlo.exe, Program Files, the plain Run key) instead of the 32-bit one"
+arch="$(tavlo_exe_arch)"
+preset="windows-$arch"
+if [ "$arch" = x64 ]; then
+  echo "package-test: testing the x64 package (build/windows-x64/Tavlo.exe, Program Files, the plain Run key)" \
+       "instead of the 32-bit one: ${TAVLO_EXE_ARCH:+TAVLO_EXE_ARCH=x64}$(wine32_why_not)"
 fi
 
 old_tree="$root/build/$preset"

@@ -81,6 +81,11 @@ bool TavloProcess::Running() const {
   return info_.hProcess && ::WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
 }
 
+const char* TavloProcess::Kind() const {
+  BOOL wow64 = FALSE;
+  return info_.hProcess && ::IsWow64Process(info_.hProcess, &wow64) && wow64 ? "32-bit, WoW64" : "64-bit";
+}
+
 long TavloProcess::WaitEnded(DWORD timeout_ms) {
   if (!info_.hProcess || ::WaitForSingleObject(info_.hProcess, timeout_ms) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;

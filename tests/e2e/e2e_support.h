@@ -18,7 +18,8 @@ namespace e2e {
 // A POSIX path of the build tree as a Windows path on drive Z:.
 std::wstring WindowsPath(const char* posix_path);
 
-// The Tavlo.exe under test (the build tree's x86_64 program).
+// The Tavlo.exe under test: the build's TAVLO_TEST_EXE, by default the
+// shipped 32-bit program.
 const std::wstring& TavloExe();
 
 // Lines of the test driver's log as the tests expect them.
@@ -47,6 +48,8 @@ class TavloProcess {
   DWORD pid() const { return info_.dwProcessId; }
   HANDLE process() const { return info_.hProcess; }
   bool Running() const;
+  // "32-bit, WoW64" for a 32-bit program on 64-bit Windows, else "64-bit".
+  const char* Kind() const;
   // Waits for the process to end on its own; its exit code, or -1 on timeout.
   long WaitEnded(DWORD timeout_ms);
   // The marked hidden window of the running instance, once its

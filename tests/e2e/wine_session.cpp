@@ -124,8 +124,8 @@ int Run() {
   }
   KbdTestState state{};
   device.QueryState(&state);
-  Print("Tavlo.exe running (pid %lu): key table installed by pid %u, %u events held, %zu message boxes\n",
-        tavlo.pid(), state.OwnerProcessId, state.EventsHeld, e2e::MessageBoxesOf(tavlo.pid()).size());
+  Print("Tavlo.exe running (%s, pid %lu): key table installed by pid %u, %u events held, %zu message boxes\n",
+        tavlo.Kind(), tavlo.pid(), state.OwnerProcessId, state.EventsHeld, e2e::MessageBoxesOf(tavlo.pid()).size());
 
   e2e::EditBox box;
   if (!box.Create(&error)) {

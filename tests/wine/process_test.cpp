@@ -14,7 +14,7 @@ extern "C" {
 #include <vector>
 
 #include "tests/support/top_windows.h"
-#include "tests/wine/spy_log.h"
+#include "tests/wine/spy/spy_log.h"
 
 namespace {
 
@@ -24,11 +24,37 @@ constexpr UINT kInstanceKill = 0x4F69;
 const wchar_t kMutexName[] = L"Mornu_Mutex_QX7TL4";
 const wchar_t kDriverBoxText[] = L"Detected that the driver is not fully installed!";
 
-// The build's Tavlo.exe, as a Windows path (the build tree is on Z:).
-std::wstring TavloPath() {
+// A path of the build tree as a Windows path (the build tree is on Z:).
+std::wstring WindowsPath(const char* posix) {
   std::wstring path = L"Z:";
-  for (const char* p = TAVLO_EXE; *p; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
+  for (const char* p = posix; *p; ++p) path += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
   return path;
+}
+
+// The Tavlo.exe under test (TAVLO_TEST_EXE of the build).
+std::wstring TavloPath() { return WindowsPath(TAVLO_EXE); }
+
+// The spy host of a process's bitness: a hook DLL loads only into a process
+// of its own, so a 32-bit Tavlo under WoW64 gets the i686 spy.
+std::wstring SpyHostFor(HANDLE process) {
+  BOOL wow64 = FALSE;
+  ::IsWow64Process(process, &wow64);
+  return WindowsPath(wow64 ? TAVLO_SPY_X86_DIR : TAVLO_SPY_DIR) + L"\\tavlo_spy_host.exe";
+}
+
+// Starts path with the arguments.
+PROCESS_INFORMATION StartProgram(const std::wstring& path, const std::wstring& arguments) {
+  std::wstring line = L"\"" + path + L"\"";
+  if (!arguments.empty()) line += L" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::vector<wchar_t> buffer(line.begin(), line.end());
+  buffer.push_back(L'\0');
+  EXPECT_TRUE(::CreateProcessW(path.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info))
+      << "cannot start " << std::string(path.begin(), path.end());
+  return info;
 }
 
 std::wstring OwnDirectory() {
@@ -87,23 +113,14 @@ class TavloProcess : public ::testing::Test {
       ::CloseHandle(p.hThread);
     }
     started_.clear();
-    if (hook_) ::UnhookWindowsHookEx(hook_);
+    EndSpyHost();
     if (log_) ::UnmapViewOfFile(log_);
     if (mapping_) ::CloseHandle(mapping_);
   }
 
   // Starts path with the arguments; the fixture ends it if the test does not.
   PROCESS_INFORMATION Launch(const std::wstring& arguments, const std::wstring& path = TavloPath()) {
-    std::wstring line = L"\"" + path + L"\"";
-    if (!arguments.empty()) line += L" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    std::vector<wchar_t> buffer(line.begin(), line.end());
-    buffer.push_back(L'\0');
-    EXPECT_TRUE(::CreateProcessW(path.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &info))
-        << "cannot start " << std::string(path.begin(), path.end());
+    PROCESS_INFORMATION info = StartProgram(path, arguments);
     if (info.hProcess) started_.push_back(info);
     return info;
   }
@@ -159,7 +176,8 @@ class TavloProcess : public ::testing::Test {
     return ::WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT;
   }
 
-  // Hooks the message retrieval of a running instance's main thread.
+  // Hooks the message retrieval of a running instance's main thread, through
+  // the spy host of the instance's bitness.
   void Spy(const Running& r) {
     if (!mapping_) {
       mapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SpyLog), kSpyMappingName);
@@ -167,16 +185,32 @@ class TavloProcess : public ::testing::Test {
       log_ = static_cast<SpyLog*>(::MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, sizeof(SpyLog)));
       ASSERT_NE(log_, nullptr);
     }
-    HMODULE spy = ::LoadLibraryW((OwnDirectory() + L"\\tavlo_message_spy.dll").c_str());
-    ASSERT_NE(spy, nullptr);
-    auto proc = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(::GetProcAddress(spy, "SpyGetMsgProc")));
-    ASSERT_NE(proc, nullptr);
+    EndSpyHost();
+    HANDLE ready = ::CreateEventW(nullptr, FALSE, FALSE, kSpyHostReadyName);
+    ASSERT_NE(ready, nullptr);
     const DWORD thread = ::GetWindowThreadProcessId(r.window, nullptr);
-    if (hook_) ::UnhookWindowsHookEx(hook_);
-    hook_ = ::SetWindowsHookExW(WH_GETMESSAGE, proc, spy, thread);
-    ASSERT_NE(hook_, nullptr);
+    host_ = StartProgram(SpyHostFor(r.info.hProcess), std::to_wstring(thread));
+    const HANDLE either[] = {ready, host_.hProcess};
+    const DWORD woke = host_.hProcess ? ::WaitForMultipleObjects(2, either, FALSE, 20000) : WAIT_FAILED;
+    ::CloseHandle(ready);
+    DWORD code = 0;
+    if (woke == WAIT_OBJECT_0 + 1) ::GetExitCodeProcess(host_.hProcess, &code);
+    ASSERT_EQ(woke, WAIT_OBJECT_0) << "the spy host set no hook (exit code " << code << ")";
     // The hook is live in the target once it sees a message.
     Sync(r);
+  }
+
+  // Ends the spy host, which takes its hook with it.
+  void EndSpyHost() {
+    if (!host_.hProcess) return;
+    ::PostThreadMessageW(host_.dwThreadId, WM_QUIT, 0, 0);
+    if (::WaitForSingleObject(host_.hProcess, 5000) != WAIT_OBJECT_0) {
+      ::TerminateProcess(host_.hProcess, 1);
+      ::WaitForSingleObject(host_.hProcess, 5000);
+    }
+    ::CloseHandle(host_.hProcess);
+    ::CloseHandle(host_.hThread);
+    host_ = {};
   }
 
   // Posts the sentinel and waits until the instance has retrieved it: every
@@ -210,7 +244,7 @@ class TavloProcess : public ::testing::Test {
   std::vector<PROCESS_INFORMATION> started_;
   HANDLE mapping_ = nullptr;
   SpyLog* log_ = nullptr;
-  HHOOK hook_ = nullptr;
+  PROCESS_INFORMATION host_{};
 };
 
 void ExpectHidden(HWND window) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -206,11 +207,38 @@ TEST_F(TavloResources, ManifestAsksForCommonControls6AndNoElevation) {
         "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>"}) {
     EXPECT_NE(text.find(needle), std::string::npos) << needle;
   }
-#ifdef _WIN64
-  EXPECT_NE(text.find("processorArchitecture=\"amd64\""), std::string::npos);
-#else
-  EXPECT_NE(text.find("processorArchitecture=\"x86\""), std::string::npos);
-#endif
+}
+
+// The manifest names the program's own machine, whatever the tester's is:
+// the identity and the Common Controls dependency both say x86 in the
+// 32-bit Tavlo.exe and amd64 in the x86_64 build.
+TEST_F(TavloResources, ManifestNamesTheExecutablesOwnMachine) {
+  std::vector<unsigned char> head(4096);
+  HANDLE file = ::CreateFileW(TavloPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD read = 0;
+  const BOOL ok = ::ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &read, nullptr);
+  ::CloseHandle(file);
+  ASSERT_TRUE(ok);
+  head.resize(read);
+  Reader r{head};
+  EXPECT_EQ(r.Get<WORD>(), IMAGE_DOS_SIGNATURE);
+  r.at = offsetof(IMAGE_DOS_HEADER, e_lfanew);
+  r.at = static_cast<size_t>(r.Get<LONG>());
+  EXPECT_EQ(r.Get<DWORD>(), static_cast<DWORD>(IMAGE_NT_SIGNATURE));
+  const WORD machine = r.Get<WORD>();  // IMAGE_FILE_HEADER.Machine
+  ASSERT_TRUE(machine == IMAGE_FILE_MACHINE_I386 || machine == IMAGE_FILE_MACHINE_AMD64) << machine;
+  const std::string expected = machine == IMAGE_FILE_MACHINE_I386 ? "x86" : "amd64";
+
+  const auto m = Resource(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
+  const std::string text(m.begin(), m.end());
+  const std::string attribute = "processorArchitecture=\"";
+  std::vector<std::string> named;
+  for (size_t at = text.find(attribute); at != std::string::npos; at = text.find(attribute, at + 1)) {
+    const size_t value = at + attribute.size();
+    named.push_back(text.substr(value, text.find('"', value) - value));
+  }
+  EXPECT_EQ(named, (std::vector<std::string>{expected, expected}));
 }
 
 }  // namespace

@@ -17,6 +17,8 @@ struct SpyLog {
 };
 
 constexpr wchar_t kSpyMappingName[] = L"TavloTestSpyLog";
+// Set by tavlo_spy_host once its hook is in place.
+constexpr wchar_t kSpyHostReadyName[] = L"TavloTestSpyHostReady";
 // Posted by the test after everything it wants to see: once the spy records
 // it, every message posted before it has been retrieved.
 constexpr UINT kSpySentinel = WM_APP + 0x5A;

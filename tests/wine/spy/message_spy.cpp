@@ -2,7 +2,7 @@
 // and the test's sentinel as the modal loop retrieves them.
 #include <windows.h>
 
-#include "tests/wine/spy_log.h"
+#include "tests/wine/spy/spy_log.h"
 
 namespace {
 
