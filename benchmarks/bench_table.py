@@ -96,7 +96,8 @@ def print_table(title, header, rows):
 
 def parse_wine(lines):
     """The lines of wine-bench.sh as {kind: [...]}."""
-    out = {"exe": None, "result": {}, "load": {}, "cost": [], "idle": None, "threads": [], "missing": []}
+    out = {"exe": None, "result": {}, "load": {}, "cost": [], "idle": None, "threads": [], "missing": [],
+           "sched": {}}
     for raw in lines:
         f = raw.split()
         if not f:
@@ -108,6 +109,8 @@ def parse_wine(lines):
             out["result"][(f[1], f[2], f[3], f[4])] = {k: float(v) for k, v in kv.items()}
         elif f[0] == "wine-load" and len(f) >= 8:
             out["load"][f[1]] = "%s at its start, %s at its end" % (" ".join(f[2:5]), " ".join(f[5:8]))
+        elif f[0] == "wine-sched" and len(f) >= 7:
+            out["sched"][(f[1], f[2], f[3], f[4])] = (float(kv.get("run_us", 0)), float(kv.get("wait_us", 0)))
         elif f[0] == "wine-cost" and len(f) >= 5:
             out["cost"].append((f[1], f[2], f[3], kv.get("us", "?")))
         elif f[0] == "wine-idle":
@@ -149,12 +152,19 @@ def wine_rows(w):
                 row("  " + run + (", n=%d each" % t["n"]), both(t), both(b), "%.2f / %.2f" % (r50, r99),
                     "<= %.2f" % TARGET if scored else "",
                     ("pass" if r50 <= TARGET and r99 <= TARGET else "miss") if scored else "")
-            (_, i, _), (_, l, _) = runs
+            (_, i, bi), (_, l, bl) = runs
             if i and l and scored:
                 r = l["p99_us"] / i["p99_us"]
-                row("  Tavlo's loaded p99 / idle p99", "%s / %s" % (us(l["p99_us"]), us(i["p99_us"])), "",
+                bare = "bare: %.2f" % (bl["p99_us"] / bi["p99_us"]) if bi and bl else ""
+                row("  loaded p99 / idle p99", "%s / %s" % (us(l["p99_us"]), us(i["p99_us"])), bare,
                     "%.2f" % r, "<= %.2f" % LOADED_TARGET, "pass" if r <= LOADED_TARGET else "miss")
             if path == "key":
+                for run in ("idle", "loaded"):
+                    t = w["result"].get((run, path, name, "tavlo"))
+                    k = w["result"].get((run, path, name, "bare-key-state"))
+                    if t and k:
+                        row("  bare + GetKeyState of Caps Lock and Shift, " + run, both(t), both(k),
+                            "%.2f / %.2f" % (t["p50_us"] / k["p50_us"], t["p99_us"] / k["p99_us"]))
                 for run in ("idle", "loaded"):
                     t = w["result"].get((run, "key-shown", name, "tavlo"))
                     b = w["result"].get((run, "key-shown", name, "bare"))
@@ -174,6 +184,19 @@ def wine_rows(w):
             if int(kv.get("voluntary", 0)) or int(kv.get("cpu_ticks", 0)):
                 row("  thread %s %s" % (tid, comm), "%s ticks, %s voluntary, %s involuntary" % (
                     kv.get("cpu_ticks"), kv.get("voluntary"), kv.get("involuntary")))
+    sched = w["sched"]
+    if shipped and any(k[1] == shipped for k in sched):
+        row("Linux time per measured event, %s rounds: ran / waited on a run queue" % shipped,
+            "in Tavlo's rounds", "in the bare client's", "bare + GetKeyState")
+        groups = sorted({k[3] for k in sched if k[1] == shipped}, key=lambda g: (g != "contender", g))
+        for run in ("idle", "loaded"):
+            for group in groups:
+                cells = []
+                for who in ("tavlo", "bare", "bare-key-state"):
+                    v = sched.get((run, shipped, who, group))
+                    cells.append("%.0f / %.0f us" % v if v else "")
+                if any(cells):
+                    row("  %s, %s" % ("Tavlo or bare client" if group == "contender" else group, run), *cells)
     costs = {(run, width, what): value for run, width, what, value in w["cost"]}
     if costs:
         row("a call on the key path, windowless thread (median of batch means): idle run / loaded run")

@@ -5,9 +5,11 @@
 # CPU time and context switches over an idle minute. Prints the lines that
 # benchmarks/bench_table.py turns into rows:
 #   wine-exe PATH 32|64                       the Tavlo.exe measured
-#   wine-result idle|loaded PATH NAME tavlo|bare n=N p50_us=X p99_us=Y max_us=Z
+#   wine-result idle|loaded PATH NAME tavlo|bare|bare-key-state n=N p50_us=X p99_us=Y max_us=Z
 #   wine-load idle|loaded L1 L5 L15 L1 L5 L15  load averages as the run began and ended
 #   wine-cost idle|loaded 32|64 WHAT us=X     a call of the key path (mean)
+#   wine-sched idle|loaded NAME CONTENDER GROUP run_us=X wait_us=Y
+#                                             Linux run and run-queue wait per event
 #   wine-idle seconds=S cpu_ticks=T hz=H voluntary=V involuntary=I threads=N
 #   wine-idle-thread TID COMM cpu_ticks=T voluntary=V involuntary=I
 #   not-measured WHAT: WHY                    a row that could not be measured
@@ -16,7 +18,9 @@
 # Environment: BENCH_WINE_KEYS (per round, default 50), BENCH_WINE_ROUNDS
 # (default 10), BENCH_WINE_IDLE_SECONDS (default 60), BENCH_WINE_BOTH=1 also
 # measures the x86_64 Tavlo.exe beside the 32-bit one, TAVLO_EXE the exe to
-# measure (see bench_tavlo_exe), BENCH_WINE_SAMPLES a CSV file for every sample.
+# measure (see bench_tavlo_exe), BENCH_WINE_SAMPLES a CSV file for every sample,
+# BENCH_WINE_KEY_STATE=0 leaves out the bare client that also reads the key
+# state (on the key path, to tell Tavlo's own time from that of the calls).
 set -uo pipefail
 . "$(dirname "$0")/../scripts/wine-env.sh"
 x64="$(cd "$1" 2>/dev/null && pwd)" || { echo "not-measured wine: $1 does not exist"; exit 0; }
@@ -44,6 +48,7 @@ cleanup() {
   wine_stop
 }
 trap cleanup EXIT
+trap "exit 130" INT TERM
 
 # 32 or 64: the width of a PE executable (its machine field).
 pe_bits() {
@@ -99,6 +104,7 @@ latency() {  # latency idle|loaded
   start="$(cut -d' ' -f1-3 /proc/loadavg)"
   costs "$1"
   out="$("$WINE64" "$bench" latency --keys "$keys" --rounds "$rounds" \
+    $([ "${BENCH_WINE_KEY_STATE:-1}" = 0 ] || echo --key-state) \
     ${BENCH_WINE_SAMPLES:+--samples "$(winepath_of "${BENCH_WINE_SAMPLES}.$1")"} "${pairs[@]}" </dev/null 2>&1)"
   status=$?
   echo "wine-load $1 $start $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -106,7 +112,7 @@ latency() {  # latency idle|loaded
     echo "not-measured wine latency $1: $(grep -m1 '^error' <<<"$out" | cut -c7- || true) (exit $status)"
     return
   fi
-  sed -n "s/^result /wine-result $1 /p" <<<"$out"
+  sed -n "s/^result /wine-result $1 /p; s/^sched /wine-sched $1 /p" <<<"$out"
 }
 winepath_of() { local p="Z:$1"; echo "${p//\//\\}"; }
 

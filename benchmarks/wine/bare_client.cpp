@@ -1,13 +1,15 @@
 // tavlo_bare_client: the least a program can do on each of Tavlo's latency
 // paths, as the baseline its figures are divided by. Never shipped.
 //
-//   tavlo_bare_client SCAN_CODE UNIT [HID_PATH]
+//   tavlo_bare_client [--key-state] SCAN_CODE UNIT [HID_PATH]
 //
 // Holds the filter driver's control device with a key table that names
 // three events of its own: the press of the key SCAN_CODE (hex), and the
 // press and release of the layer key 0x76. One thread per path, each
 // waiting on its own events only:
-//   key     the key's event -> one SendInput of the UTF-16 code unit UNIT (hex)
+//   key     the key's event -> one SendInput of the UTF-16 code unit UNIT (hex);
+//           with --key-state it first reads Caps Lock and Shift with
+//           GetKeyState as Tavlo's dispatcher does, and ignores them
 //   layer   the layer key's press / release -> the layer-mode call 1 / 0
 //   reader  (with HID_PATH) overlapped reads of that HID interface; a 3-byte
 //           report of value 0x00FE / 0x0000 -> the layer-mode call 1 / 0
@@ -33,6 +35,7 @@ HANDLE g_key = nullptr;
 HANDLE g_layer[2] = {nullptr, nullptr};  // press, release
 HANDLE g_hid = INVALID_HANDLE_VALUE;
 WORD g_unit = 0;
+bool g_key_state = false;
 
 void SendMode(unsigned char mode) {
   DWORD returned = 0;
@@ -42,6 +45,10 @@ void SendMode(unsigned char mode) {
 DWORD WINAPI KeyThread(void*) {
   for (;;) {
     if (WaitForSingleObject(g_key, INFINITE) != WAIT_OBJECT_0) return 1;
+    if (g_key_state) {
+      GetKeyState(VK_CAPITAL);
+      GetKeyState(VK_SHIFT);
+    }
     INPUT input{};
     input.type = INPUT_KEYBOARD;
     input.ki.wScan = g_unit;
@@ -149,8 +156,13 @@ int wmain(int argc, wchar_t** argv) {
     std::fflush(stdout);
     return 0;
   }
+  if (argc >= 2 && std::wcscmp(argv[1], L"--key-state") == 0) {
+    g_key_state = true;
+    --argc;
+    ++argv;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: tavlo_bare_client SCAN_CODE UNIT [HID_PATH]\n");
+    std::fprintf(stderr, "usage: tavlo_bare_client [--key-state] SCAN_CODE UNIT [HID_PATH]\n");
     return 2;
   }
   const unsigned scan = static_cast<unsigned>(std::wcstoul(argv[1], nullptr, 16));

@@ -4,7 +4,7 @@
 // Run by benchmarks/wine-bench.sh; never a test.
 //
 //   tavlo_wine_bench latency [--keys N] [--rounds R] [--warm-up W] [--samples FILE]
-//                    --pair NAME TAVLO_EXE BARE_EXE [--pair ...]
+//                    [--key-state] --pair NAME TAVLO_EXE BARE_EXE [--pair ...]
 //   tavlo_wine_bench idle TAVLO_EXE
 //
 // Both need the test filter driver and the test keyboard, which they install
@@ -24,8 +24,14 @@
 //   keyboard  this program pushes the Consumer-Control report 01 FE 00 to the
 //             test keyboard (its clock before the push) -> the layer-mode call
 //             reaches the driver (the driver's stamp)
+// With --key-state each pair has a third contender on the key path only: the
+// bare client that also reads Caps Lock and Shift (bare-key-state).
 // Prints one line per path and contender:
-//   result PATH NAME tavlo|bare n=N p50_us=X p99_us=Y max_us=Z
+//   result PATH NAME tavlo|bare|bare-key-state n=N p50_us=X p99_us=Y max_us=Z
+// and, per contender and group of Linux processes (the contender, wineserver,
+// winedevice, this program, the X server, explorer), the time they ran and
+// waited on a run queue during its rounds, per measured event:
+//   sched NAME CONTENDER GROUP run_us=X wait_us=Y
 // and, with --samples, every sample as CSV (path,name,contender,round,us).
 //
 // idle: starts Tavlo.exe with the keyboard attached, prints "ready PID" once
@@ -34,6 +40,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -72,6 +79,8 @@ struct Contender {
   std::string name;
   bool bare;
   std::wstring exe;
+  bool key_state = false;  // the bare client reads the key state too; key path only
+  const char* label() const { return !bare ? "tavlo" : key_state ? "bare-key-state" : "bare"; }
 };
 
 // The environment every measurement shares: driver, keyboard, edit box.
@@ -99,7 +108,7 @@ class Bench {
                testkbd::Narrow(keyboards_->ok() ? plug_error : keyboards_->error());
       return false;
     }
-    if (e2e::InstanceRunning()) e2e::RunKill(pairs_tavlo_for_kill_, 10000);
+    if (e2e::InstanceRunning()) e2e::RunKill(kill_exe_, 10000);
     if (with_box && !box_.Create(error)) return false;
     return true;
   }
@@ -125,7 +134,7 @@ class Bench {
       wchar_t head[32];
       std::swprintf(head, 32, L"%x %x ", tavlo::LayerKeyMap[kSlot].ScanCode,
                     static_cast<unsigned>(tavlo::LayerKeyMap[kSlot].Text[0]));
-      args = head + std::wstring(L"\"") + keyboard_.interface_path + L"\"";
+      args = (c.key_state ? L"--key-state " : L"") + std::wstring(head) + L"\"" + keyboard_.interface_path + L"\"";
     }
     if (!process->Launch(c.exe, args, error)) return false;
     if (device_.WaitUntil([](const KbdTestState& s) { return s.TableInstalled != 0; }, kStartMs) != ERROR_SUCCESS) {
@@ -148,21 +157,24 @@ class Bench {
     return device_.WaitUntil([](const KbdTestState& s) { return s.ControlOpen == 0; }, 10000) == ERROR_SUCCESS;
   }
 
-  // One round of every path; the samples (microseconds) are appended.
-  bool Round(int count, std::map<std::string, std::vector<double>>* samples, std::string* error) {
+  // One round of every path (of the key path only with key_only); the
+  // samples (microseconds) are appended.
+  bool Round(int count, bool key_only, std::map<std::string, std::vector<double>>* samples, std::string* error) {
     if (!box_.Focus(error)) return false;
     std::vector<double> layer, key, shown, keyboard;
-    if (!LayerPath(count, &layer, error) || !KeyPath(count, &key, &shown, error) ||
-        !KeyboardPath(count, &keyboard, error))
+    // The layer path leaves the layer on, for the key path.
+    if (!LayerPath(key_only ? 1 : count, &layer, error) || !KeyPath(count, &key, &shown, error) ||
+        (!key_only && !KeyboardPath(count, &keyboard, error)))
       return false;
-    (*samples)["layer"] = layer;
     (*samples)["key"] = key;
     (*samples)["key-shown"] = shown;
+    if (key_only) return true;
+    (*samples)["layer"] = layer;
     (*samples)["keyboard"] = keyboard;
     return true;
   }
 
-  void set_kill_exe(const std::wstring& exe) { pairs_tavlo_for_kill_ = exe; }
+  void set_kill_exe(const std::wstring& exe) { kill_exe_ = exe; }
   const testkbd::Keyboard& keyboard() const { return keyboard_; }
 
  private:
@@ -338,9 +350,89 @@ class Bench {
   testkbd::Session* keyboards_ = nullptr;
   testkbd::Keyboard keyboard_;
   e2e::EditBox box_;
-  std::wstring pairs_tavlo_for_kill_;
+  std::wstring kill_exe_;
   const int64_t frequency_ = testdriver::DriverClockFrequency();
 };
+
+// ---- where the time goes: the Linux scheduler's view ----
+//
+// Under Wine every Windows process is a Linux process, and procfs is on drive
+// Z:. /proc/PID/task/TID/schedstat holds, per thread, the time it ran and the
+// time it waited on a run queue (runnable, but another task had the CPU).
+
+std::string ReadSmallFile(const std::wstring& path) {
+  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
+  if (f == INVALID_HANDLE_VALUE) return std::string();
+  std::string text;
+  char buffer[4096];
+  DWORD n = 0;
+  while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n) text.append(buffer, n);
+  CloseHandle(f);
+  return text;
+}
+
+std::vector<std::wstring> ListDirectory(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (data.cFileName[0] >= L'0' && data.cFileName[0] <= L'9') names.push_back(data.cFileName);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return names;
+}
+
+bool EndsWithNoCase(const std::string& s, const std::string& tail) {
+  if (tail.size() > s.size()) return false;
+  for (size_t i = 0; i < tail.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - tail.size() + i])) !=
+        std::tolower(static_cast<unsigned char>(tail[i])))
+      return false;
+  return true;
+}
+
+// Run and run-queue wait, in milliseconds, summed over the threads of the
+// Linux processes of this Wine prefix, grouped by what their first argument
+// names.
+struct SchedSnapshot {
+  std::map<std::string, std::pair<double, double>> by_group;  // group -> (run ms, wait ms)
+};
+
+std::string GroupOf(const std::string& argv0, const std::vector<std::pair<std::string, std::string>>& groups) {
+  for (const auto& [tail, group] : groups)
+    if (EndsWithNoCase(argv0, tail)) return group;
+  return std::string();
+}
+
+SchedSnapshot TakeSchedSnapshot(const std::vector<std::pair<std::string, std::string>>& groups) {
+  static const std::string prefix = [] {
+    const char* p = std::getenv("WINEPREFIX");
+    return std::string("WINEPREFIX=") + (p ? p : "");
+  }();
+  SchedSnapshot snapshot;
+  for (const std::wstring& pid : ListDirectory(L"Z:\\proc")) {
+    const std::wstring dir = L"Z:\\proc\\" + pid;
+    const std::string cmdline = ReadSmallFile(dir + L"\\cmdline");
+    const std::string group = GroupOf(cmdline.c_str(), groups);  // the first argument
+    if (group.empty()) continue;
+    const std::string env = ReadSmallFile(dir + L"\\environ");
+    bool ours = false;
+    for (size_t at = 0; at < env.size(); at += std::strlen(env.c_str() + at) + 1)
+      if (prefix == env.c_str() + at) ours = true;
+    if (!ours) continue;
+    for (const std::wstring& tid : ListDirectory(dir + L"\\task")) {
+      unsigned long long run = 0, wait = 0;
+      if (std::sscanf(ReadSmallFile(dir + L"\\task\\" + tid + L"\\schedstat").c_str(), "%llu %llu", &run, &wait) != 2)
+        continue;
+      auto& [r, w] = snapshot.by_group[group];
+      r += static_cast<double>(run) / 1e6;
+      w += static_cast<double>(wait) / 1e6;
+    }
+  }
+  return snapshot;
+}
 
 double Percentile(std::vector<double> v, double p) {
   if (v.empty()) return 0;
@@ -352,6 +444,7 @@ double Percentile(std::vector<double> v, double p) {
 int Latency(int argc, char** argv) {
   int keys = 100, rounds = 5, warm_up = 10;
   const char* samples_path = nullptr;
+  bool key_state = false;
   std::vector<Pair> pairs;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
@@ -359,6 +452,7 @@ int Latency(int argc, char** argv) {
     else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
     else if (a == "--warm-up" && i + 1 < argc) warm_up = std::atoi(argv[++i]);
     else if (a == "--samples" && i + 1 < argc) samples_path = argv[++i];
+    else if (a == "--key-state") key_state = true;
     else if (a == "--pair" && i + 3 < argc) {
       pairs.push_back({argv[i + 1], e2e::WindowsPath(argv[i + 2]), e2e::WindowsPath(argv[i + 3])});
       i += 3;
@@ -375,6 +469,7 @@ int Latency(int argc, char** argv) {
   for (const Pair& p : pairs) {
     contenders.push_back({p.name, false, p.tavlo});
     contenders.push_back({p.name, true, p.bare});
+    if (key_state) contenders.push_back({p.name, true, p.bare, true});
   }
 
   Bench bench;
@@ -387,6 +482,14 @@ int Latency(int argc, char** argv) {
   }
   // all[path][contender index] = samples after the warm-up, every round.
   std::map<std::string, std::vector<std::vector<double>>> all;
+  // The processes whose scheduling each round is split into.
+  const std::vector<std::pair<std::string, std::string>> groups = {
+      {"Tavlo.exe", "contender"},     {"tavlo_bare_client.exe", "contender"}, {"wineserver64", "wineserver"},
+      {"wineserver", "wineserver"},   {"winedevice.exe", "winedevice"},       {"tavlo_wine_bench.exe", "measurer"},
+      {"Xvfb", "X-server"},           {"explorer.exe", "explorer"}};
+  // sched[contender index][group] = summed (run, wait) over its rounds.
+  std::vector<std::map<std::string, std::pair<double, double>>> sched(contenders.size());
+  std::vector<size_t> sched_samples(contenders.size());
   FILE* csv = samples_path ? std::fopen(samples_path, "w") : nullptr;
   if (csv) std::fprintf(csv, "path,name,contender,round,us\n");
   int failed = 0;
@@ -395,9 +498,21 @@ int Latency(int argc, char** argv) {
       const Contender& who = contenders[c];
       e2e::TavloProcess process;
       std::map<std::string, std::vector<double>> samples;
-      if (!bench.Start(who, &process, &error) || !bench.Round(warm_up + keys, &samples, &error)) {
-        Print("error round %d, %s %s: %s\n", round + 1, who.name.c_str(), who.bare ? "bare" : "tavlo", error.c_str());
+      SchedSnapshot before, after;
+      bool started = bench.Start(who, &process, &error);
+      if (started) before = TakeSchedSnapshot(groups);
+      if (!started || !bench.Round(warm_up + keys, who.key_state, &samples, &error)) {
+        Print("error round %d, %s %s: %s\n", round + 1, who.name.c_str(), who.label(), error.c_str());
         failed = 1;
+      } else {
+        after = TakeSchedSnapshot(groups);
+        for (auto& [group, times] : after.by_group) {
+          auto& sum = sched[c][group];
+          sum.first += times.first - before.by_group[group].first;
+          sum.second += times.second - before.by_group[group].second;
+        }
+        for (auto& [path, values] : samples)
+          if (path != "key-shown") sched_samples[c] += values.size();
       }
       if (!bench.Stop(who, &process) && !failed) {
         Print("error %s did not let go of the driver\n", who.name.c_str());
@@ -409,8 +524,8 @@ int Latency(int argc, char** argv) {
         for (size_t i = static_cast<size_t>(warm_up); i < values.size(); ++i) {
           slot[c].push_back(values[i]);
           if (csv)
-            std::fprintf(csv, "%s,%s,%s,%d,%.1f\n", path.c_str(), who.name.c_str(), who.bare ? "bare" : "tavlo",
-                         round + 1, values[i]);
+            std::fprintf(csv, "%s,%s,%s,%d,%.1f\n", path.c_str(), who.name.c_str(), who.label(), round + 1,
+                         values[i]);
         }
       }
     }
@@ -421,10 +536,18 @@ int Latency(int argc, char** argv) {
   for (auto& [path, by_contender] : all) {
     for (size_t c = 0; c < contenders.size(); ++c) {
       const std::vector<double>& v = by_contender[c];
+      if (v.empty()) continue;
       Print("result %s %s %s n=%zu p50_us=%.1f p99_us=%.1f max_us=%.1f\n", path.c_str(), contenders[c].name.c_str(),
-            contenders[c].bare ? "bare" : "tavlo", v.size(), Percentile(v, 0.50), Percentile(v, 0.99),
+            contenders[c].label(), v.size(), Percentile(v, 0.50), Percentile(v, 0.99),
             Percentile(v, 1.0));
     }
+  }
+  for (size_t c = 0; c < contenders.size(); ++c) {
+    if (!sched_samples[c]) continue;
+    const double n = static_cast<double>(sched_samples[c]);
+    for (const auto& [group, times] : sched[c])
+      Print("sched %s %s %s run_us=%.1f wait_us=%.1f\n", contenders[c].name.c_str(), contenders[c].label(),
+            group.c_str(), times.first * 1000 / n, times.second * 1000 / n);
   }
   return 0;
 }
