@@ -42,7 +42,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,13 +60,7 @@ constexpr int kSlot = 6;               // G: one code unit, U+0242
 constexpr DWORD kArrivalMs = 5000;     // longest wait for one arrival
 constexpr DWORD kStartMs = 20000;      // longest wait for a contender's start-up
 
-void Print(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stdout, format, args);
-  va_end(args);
-  std::fflush(stdout);
-}
+using e2e::Print;
 
 struct Pair {
   std::string name;
@@ -180,8 +173,7 @@ class Bench {
  private:
   double Us(int64_t ticks) const { return static_cast<double>(ticks) * 1e6 / static_cast<double>(frequency_); }
 
-  // Waits for the notify event (one log entry) and checks how many entries
-  // the log holds then.
+  // Waits for the notify event: one entry, a layer-mode call, in the log.
   bool WaitEntry(const char* what, std::string* error) {
     if (WaitForSingleObject(notify_, kArrivalMs) != WAIT_OBJECT_0) {
       *error = std::string("no layer-mode call after ") + what;
@@ -212,50 +204,49 @@ class Bench {
     return true;
   }
 
-  // Release then press of the 0x76 key, `count` times; the press is measured.
-  bool LayerPath(int count, std::vector<double>* out, std::string* error) {
+  // `count` times: off(), then on(), each answered by a layer-mode call (0,
+  // then 1). Measured: from start(clock before on()) to on()'s call.
+  template <typename Off, typename On, typename Start>
+  bool ModePath(int count, const char* what, Off off, On on, Start start, std::vector<double>* out,
+                std::string* error) {
     device_.ClearLog();
     WaitForSingleObject(notify_, 0);
-    std::vector<int64_t> pressed;
+    std::vector<int64_t> starts;
     std::vector<int> modes;
     for (int i = 0; i < count; ++i) {
-      KbdTestState state{};
-      if (device_.Inject({testdriver::Break(tavlo::kLayerKeyScanCode)}) != ERROR_SUCCESS ||
-          !WaitEntry("the 0x76 key's release", error))
-        return false;
-      // The state is read once the call is in, so as not to contend with it.
-      if (device_.Inject({testdriver::Make(tavlo::kLayerKeyScanCode)}) != ERROR_SUCCESS ||
-          !WaitEntry("the 0x76 key's press", error) || device_.QueryState(&state) != ERROR_SUCCESS)
-        return false;
-      pressed.push_back(state.LastSignalTime);
+      if (!off() || !WaitEntry(what, error)) return false;
+      const int64_t before = testdriver::DriverClock();
+      if (!on() || !WaitEntry(what, error)) return false;
+      starts.push_back(start(before));
       modes.push_back(0);
       modes.push_back(1);
     }
     std::vector<int64_t> stamps;
     if (!ModeStamps(modes, &stamps, error)) return false;
-    for (int i = 0; i < count; ++i) out->push_back(Us(stamps[2 * i + 1] - pressed[i]));
+    for (int i = 0; i < count; ++i) out->push_back(Us(stamps[2 * i + 1] - starts[i]));
     return true;
   }
 
-  // The report of the layer key released, then held, `count` times; the
-  // held one is measured.
+  // Release then press of the 0x76 key; from the driver's signal of the press.
+  bool LayerPath(int count, std::vector<double>* out, std::string* error) {
+    auto inject = [this](KbdTestTransition move) { return device_.Inject({move}) == ERROR_SUCCESS; };
+    return ModePath(
+        count, "the 0x76 key", [&] { return inject(testdriver::Break(tavlo::kLayerKeyScanCode)); },
+        [&] { return inject(testdriver::Make(tavlo::kLayerKeyScanCode)); },
+        // Read once the call is in, so as not to contend with it.
+        [this](int64_t) {
+          KbdTestState state{};
+          return device_.QueryState(&state) == ERROR_SUCCESS ? state.LastSignalTime : 0;
+        },
+        out, error);
+  }
+
+  // The report of the layer key released, then held; from the push.
   bool KeyboardPath(int count, std::vector<double>* out, std::string* error) {
-    device_.ClearLog();
-    WaitForSingleObject(notify_, 0);
-    std::vector<int64_t> pushed;
-    std::vector<int> modes;
-    for (int i = 0; i < count; ++i) {
-      if (testkbd::PushLayerKeyTo(keyboard_, false) != 1 || !WaitEntry("the released report", error)) return false;
-      const int64_t before = testdriver::DriverClock();
-      if (testkbd::PushLayerKeyTo(keyboard_, true) != 1 || !WaitEntry("the held report", error)) return false;
-      pushed.push_back(before);
-      modes.push_back(0);
-      modes.push_back(1);
-    }
-    std::vector<int64_t> stamps;
-    if (!ModeStamps(modes, &stamps, error)) return false;
-    for (int i = 0; i < count; ++i) out->push_back(Us(stamps[2 * i + 1] - pushed[i]));
-    return true;
+    return ModePath(
+        count, "the layer key's report", [this] { return testkbd::PushLayerKeyTo(keyboard_, false) == 1; },
+        [this] { return testkbd::PushLayerKeyTo(keyboard_, true) == 1; }, [](int64_t before) { return before; },
+        out, error);
   }
 
   // The G key, `count` times, with the layer on (the layer path left it on).

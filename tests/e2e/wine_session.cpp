@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,13 +42,7 @@ const char* const kKeyNames[tavlo::kCharacterKeyCount] = {
     "q", "r", "s", "t", "u", "v", "w", "x", "y", "z", "1", "2", "3", "4", "5", "6",
     "7", "8", "9", "0", "minus", "equals", "lbracket", "rbracket", "slash", "semicolon", "comma", "period", "grave"};
 
-void Print(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stdout, format, args);
-  va_end(args);
-  std::fflush(stdout);
-}
+using e2e::Print;
 
 // The virtual key of a character key for its ordinary keyboard input.
 WORD VirtualKeyOf(int slot) {
