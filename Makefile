@@ -93,9 +93,10 @@ readme: bootstrap-native
 	cmake --build build/native -j $(JOBS) --target tavlo-keymap
 	./scripts/readme-keys.sh write build/native/tools/tavlo-keymap
 
-# Speed measurements (Google Benchmark) on the optimised native build, with
-# the table of medians (benchmarks/run-benchmarks.sh).
-bench: bootstrap-native
+# Speed measurements: Google Benchmark on the optimised native build, and the
+# shipped Tavlo.exe on real Win32 under Wine beside a bare client, idle and
+# with every core busy; two tables (benchmarks/run-benchmarks.sh).
+bench: bootstrap
 	JOBS=$(JOBS) WERROR=$(WERROR) ./benchmarks/run-benchmarks.sh
 
 # libFuzzer targets, each run for FUZZ_SECONDS (corpora kept in build/fuzz/corpus).

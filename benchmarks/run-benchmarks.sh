@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # make bench: builds the optimised native configuration, runs every benchmark
-# with interleaved repetitions (JSON in build/native-release/bench/), measures
-# the 32-bit Tavlo.exe and, when the x86_64 Windows build exists, Tavlo.exe's
-# idle CPU time under Wine, then prints one table of medians.
-#   BENCH_REPETITIONS (default 9), JOBS (default 2), WERROR (default ON)
+# with interleaved repetitions (JSON in build/native-release/bench/), builds
+# both Windows configurations and measures Tavlo.exe on real Win32 under Wine
+# (benchmarks/wine-bench.sh: its latency beside a bare client, idle and with
+# every core busy, and an idle minute), then prints the two tables.
+#   BENCH_REPETITIONS (default 9), JOBS (default 2), WERROR (default ON);
+#   the BENCH_WINE_* settings and TAVLO_EXE of benchmarks/wine-bench.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs="${JOBS:-2}"
@@ -23,15 +25,28 @@ run() {
 run tavlo_benchmarks
 run hid_benchmark
 
-# The shipped 32-bit program, built if the cross compiler is there.
+# The Windows programs: the shipped 32-bit Tavlo.exe with its bare client,
+# and the x86_64 build with the test driver, the test keyboard and the
+# measuring program. A build that fails leaves its rows "not measured".
 exe32=build/windows-x86/Tavlo.exe
-if [ ! -f "$exe32" ] && command -v i686-w64-mingw32-g++ >/dev/null 2>&1; then
-  echo "bench: building the 32-bit Tavlo.exe"
-  { cmake --preset windows-x86 -DTAVLO_WERROR="${WERROR:-ON}" >/dev/null &&
-    cmake --build build/windows-x86 -j "$jobs" --target Tavlo >/dev/null; } || echo "bench: the 32-bit build failed"
+wine_out="$out/wine-bench.txt"
+: > "$wine_out"
+build_windows() {  # build_windows PRESET TARGETS...
+  local preset="$1"
+  shift
+  echo "bench: building $preset"
+  cmake --preset "$preset" -DTAVLO_WERROR="${WERROR:-ON}" >/dev/null &&
+    cmake --build "build/$preset" -j "$jobs" --target "$@" >"$out/build-$preset.log" 2>&1
+}
+build_windows windows-x86 Tavlo tavlo_bare_client ||
+  echo "not-measured 32-bit build: failed (build/native-release/bench/build-windows-x86.log)" >> "$wine_out"
+if build_windows windows-x64 Tavlo tavlo_wine_bench kbdfiltr_test_ctl; then
+  echo "bench: Tavlo.exe under Wine (a few minutes)"
+  ./benchmarks/wine-bench.sh build/windows-x64 build/windows-x86 >> "$wine_out" 2>"$out/wine-bench.log" ||
+    echo "not-measured wine: benchmarks/wine-bench.sh failed (build/native-release/bench/wine-bench.log)" >> "$wine_out"
+else
+  echo "not-measured wine: the windows-x64 build failed (build/native-release/bench/build-windows-x64.log)" >> "$wine_out"
 fi
 
-wine_line="$(./benchmarks/wine-idle.sh build/windows-x64 10 2>/dev/null || echo "not measured: the Wine run failed")"
-
-python3 benchmarks/bench_table.py --exe32 "$exe32" --wine "$wine_line" \
+python3 benchmarks/bench_table.py --exe32 "$exe32" --wine "$wine_out" \
   "$out/tavlo_benchmarks.json" "$out/hid_benchmark.json"

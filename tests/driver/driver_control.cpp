@@ -133,6 +133,7 @@ bool ParseLog(const uint8_t* bytes, size_t size, Log* out) {
     entry.status = e.Status;
     entry.process_id = e.ProcessId;
     entry.holder = e.Holder != 0;
+    entry.time = e.Time;
     const uint8_t* in = bytes + at + sizeof(e);
     entry.input.assign(in, in + e.InputLength);
     out->entries.push_back(std::move(entry));
@@ -168,6 +169,33 @@ std::string Describe(const LogEntry& entry) {
   s += line;
   if (!entry.holder) s += " other-open";
   return s;
+}
+
+namespace {
+
+// NtQueryPerformanceCounter is the user-mode face of the kernel's counter.
+// (QueryPerformanceCounter may read another source: Wine can serve it from
+// the processor's time-stamp counter.)
+using QueryCounter = LONG(WINAPI*)(LARGE_INTEGER*, LARGE_INTEGER*);
+
+QueryCounter CounterQuery() {
+  static const auto query = reinterpret_cast<QueryCounter>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryPerformanceCounter")));
+  return query;
+}
+
+}  // namespace
+
+int64_t DriverClock() {
+  LARGE_INTEGER now{};
+  if (QueryCounter query = CounterQuery()) query(&now, nullptr);
+  return now.QuadPart;
+}
+
+int64_t DriverClockFrequency() {
+  LARGE_INTEGER now{}, frequency{};
+  if (QueryCounter query = CounterQuery()) query(&now, &frequency);
+  return frequency.QuadPart;
 }
 
 TestDevice::~TestDevice() { Close(); }
@@ -225,6 +253,15 @@ DWORD TestDevice::QueryState(KbdTestState* out) {
                        nullptr))
     return GetLastError();
   return returned == sizeof(*out) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
+DWORD TestDevice::SetNotify(HANDLE event) {
+  const uint64_t value = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(event));
+  DWORD returned = 0;
+  if (!DeviceIoControl(handle_, KBDTEST_IOCTL_SET_NOTIFY, const_cast<uint64_t*>(&value), sizeof value, nullptr, 0,
+                       &returned, nullptr))
+    return GetLastError();
+  return ERROR_SUCCESS;
 }
 
 DWORD TestDevice::WaitUntil(const std::function<bool(const KbdTestState&)>& done,

@@ -68,6 +68,7 @@ struct LogEntry {
   int32_t status = 0;
   uint32_t process_id = 0;
   bool holder = false;  // through the open that holds the control device
+  int64_t time = 0;     // when the request reached the driver (DriverClock)
   std::vector<uint8_t> input;
   // The Event field of every record, as sent, when the input is a whole key
   // table; empty otherwise.
@@ -87,6 +88,11 @@ bool ParseLog(const uint8_t* bytes, size_t size, Log* out);
 // entry made through an open that does not hold the control device ends in
 // " other-open".
 std::string Describe(const LogEntry& entry);
+
+// The driver's clock (KeQueryPerformanceCounter) read from user mode, and its
+// ticks per second: the times in the log and the state are on it.
+int64_t DriverClock();
+int64_t DriverClockFrequency();
 
 // A handle of the test device \\.\kbdfiltr_test_QX7TL4. Each call returns
 // ERROR_SUCCESS or the Win32 error.
@@ -108,6 +114,9 @@ class TestDevice {
   DWORD ReadLog(Log* out);
   DWORD ClearLog();
   DWORD QueryState(KbdTestState* out);
+  // The driver sets `event` (of this process) each time its log grows, from
+  // now on; null stops it.
+  DWORD SetNotify(HANDLE event);
   // Asks for the state every few milliseconds until done(state) holds
   // (ERROR_SUCCESS) or timeout_ms passed (ERROR_TIMEOUT): for waiting on
   // another process, e.g. until the program under test installed its table.

@@ -405,10 +405,87 @@ TEST_F(TestDriver, AFullLogKeepsItsBeginningAndCountsWhatItDropped) {
   EXPECT_EQ(Lines(ReadLog()), std::vector<std::string>{"ioctl 0x00222138 in 1 00 -> 0x00000000"});
 }
 
+// Every entry carries the time its request reached the driver, and the state
+// the time of the last signal, on the clock user mode reads as DriverClock:
+// each lies between the clock read just before and just after the call.
+TEST_F(TestDriver, StampsEachEntryAndTheLastSignalWithTheTimeOnTheUserModeClock) {
+  ASSERT_GT(testdriver::DriverClockFrequency(), 0);
+  KbdTestState state{};
+  ASSERT_EQ(device_.QueryState(&state), static_cast<DWORD>(ERROR_SUCCESS));
+  const int64_t earlier_signal = state.LastSignalTime;
+
+  std::vector<std::pair<int64_t, int64_t>> calls;  // clock before and after each logged call
+  auto timed = [&calls](auto&& call) {
+    const int64_t before = testdriver::DriverClock();
+    call();
+    calls.emplace_back(before, testdriver::DriverClock());
+  };
+  timed([this] { control_ = OpenControl(); });
+  ASSERT_NE(control_, INVALID_HANDLE_VALUE) << GetLastError();
+  const std::vector<uint8_t> table = BuildTable(events_.Values());
+  timed([&] { SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE); });
+  timed([this] { SendMode(control_, 1); });
+  timed([this] { SendMode(control_, 0); });
+
+  // A transition that signals nothing leaves the last signal's time alone.
+  EXPECT_EQ(Press({Make(kScanCodes[2])}), std::vector<int>());
+  ASSERT_EQ(device_.QueryState(&state), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(state.LastSignalTime, earlier_signal);
+  const int64_t before = testdriver::DriverClock();
+  EXPECT_EQ(Press({Make(kLayerKey)}), std::vector<int>{kLayerPress});
+  const int64_t after = testdriver::DriverClock();
+  ASSERT_EQ(device_.QueryState(&state), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_GE(state.LastSignalTime, before);
+  EXPECT_LE(state.LastSignalTime, after);
+
+  const Log log = ReadLog();
+  ASSERT_EQ(log.entries.size(), calls.size());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_GE(log.entries[i].time, calls[i].first) << testdriver::Describe(log.entries[i]);
+    // Wine's CreateFileW returns before the driver has seen the open.
+    if (log.entries[i].kind == KBDTEST_LOG_CREATE) continue;
+    EXPECT_LE(log.entries[i].time, calls[i].second) << testdriver::Describe(log.entries[i]);
+  }
+}
+
+// The notify event is set for each entry the log gains, and for nothing else.
+TEST_F(TestDriver, SetsTheNotifyEventWheneverTheLogGrows) {
+  HANDLE notify = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(notify, nullptr);
+  ASSERT_EQ(device_.SetNotify(notify), static_cast<DWORD>(ERROR_SUCCESS));
+  auto notified = [notify] { return WaitForSingleObject(notify, 0) == WAIT_OBJECT_0; };
+
+  control_ = OpenControl();
+  ASSERT_NE(control_, INVALID_HANDLE_VALUE) << GetLastError();
+  // Wine's CreateFileW returns before the driver has seen the open.
+  EXPECT_EQ(WaitForSingleObject(notify, 5000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the open";
+  const std::vector<uint8_t> table = BuildTable(events_.Values());
+  ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE));
+  EXPECT_TRUE(notified()) << "the table";
+  // The test device's own calls and the signals of the table add no entry.
+  EXPECT_EQ(Press({Make(kLayerKey)}), std::vector<int>{kLayerPress});
+  KbdTestState state{};
+  ASSERT_EQ(device_.QueryState(&state), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_FALSE(notified());
+  ASSERT_TRUE(SendMode(control_, 1));
+  EXPECT_TRUE(notified()) << "the mode";
+
+  // A value that is no handle of this process is refused and keeps the event.
+  EXPECT_EQ(device_.SetNotify(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFFF0))),
+            static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  ASSERT_TRUE(SendMode(control_, 1));
+  EXPECT_TRUE(notified()) << "after the refused replacement";
+
+  ASSERT_EQ(device_.SetNotify(nullptr), static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_TRUE(SendMode(control_, 0));
+  EXPECT_FALSE(notified()) << "after the hold was dropped";
+  CloseHandle(notify);
+}
+
 TEST(TestDriverLog, RejectsBytesThatAreNoWholeLog) {
   auto entry = [](uint32_t size, uint32_t input_length) {
     std::vector<uint8_t> bytes(sizeof(KbdTestLogEntry) + 8, 0xAB);
-    KbdTestLogEntry e{size, KBDTEST_LOG_DEVICE_CONTROL, KBDFILTR_IOCTL_SET_LAYER_MODE, input_length, 0, 1, 1, 0};
+    KbdTestLogEntry e{size, KBDTEST_LOG_DEVICE_CONTROL, KBDFILTR_IOCTL_SET_LAYER_MODE, input_length, 0, 1, 1, 0, 0};
     std::memcpy(bytes.data(), &e, sizeof e);
     return bytes;
   };

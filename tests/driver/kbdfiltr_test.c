@@ -51,6 +51,8 @@ static ULONG g_events_held;
 static ULONG g_events_failed;
 static NTSTATUS g_last_dup_status;
 static KeyRecord g_table[KBDFILTR_RECORD_COUNT];
+static LONGLONG g_last_signal_time;
+static HANDLE g_notify; /* our hold of the event set whenever the log grows, or NULL */
 
 static unsigned char* g_log; /* KBDTEST_LOG_CAPACITY bytes, starts with a KbdTestLogHeader */
 
@@ -97,8 +99,12 @@ static void LogClearLocked(void) {
   h->UsedBytes = sizeof(KbdTestLogHeader);
 }
 
+static LONGLONG Now(void) {
+  return KeQueryPerformanceCounter(NULL).QuadPart;
+}
+
 static void LogLocked(ULONG kind, ULONG code, const void* input, ULONG length, NTSTATUS status,
-                      ULONG pid, int holder) {
+                      ULONG pid, int holder, LONGLONG time) {
   KbdTestLogHeader* h = (KbdTestLogHeader*)g_log;
   ULONG size = (ULONG)((sizeof(KbdTestLogEntry) + length + 7u) & ~7u);
   KbdTestLogEntry* e;
@@ -116,9 +122,11 @@ static void LogLocked(ULONG kind, ULONG code, const void* input, ULONG length, N
   e->ProcessId = pid;
   e->Holder = holder ? 1u : 0u;
   e->Reserved = 0;
+  e->Time = time;
   if (length) CopyBytes(e + 1, input, length);
   h->UsedBytes += size;
   h->EntryCount++;
+  if (g_notify) ZwSetEvent(g_notify, NULL);
 }
 
 static void DropTableLocked(void) {
@@ -144,19 +152,23 @@ static int NeedsLayer(ULONG action) {
   return ((action >> 8) & 0xFFu) != 0u;
 }
 
-static NTSTATUS InstallTableLocked(const unsigned char* bytes, ULONG pid) {
+static NTSTATUS OpenProcessForDuplicates(ULONG pid, HANDLE* process) {
   OBJECT_ATTRIBUTES oa;
   CLIENT_ID cid;
+  InitializeObjectAttributes(&oa, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
+  cid.UniqueProcess = (HANDLE)(ULONG_PTR)pid;
+  cid.UniqueThread = NULL;
+  return ZwOpenProcess(process, KBDTEST_PROCESS_DUP_HANDLE, &oa, &cid);
+}
+
+static NTSTATUS InstallTableLocked(const unsigned char* bytes, ULONG pid) {
   HANDLE process = NULL;
   NTSTATUS status;
   ULONG i;
 
   DropTableLocked();
   g_last_dup_status = STATUS_SUCCESS;
-  InitializeObjectAttributes(&oa, NULL, OBJ_KERNEL_HANDLE, NULL, NULL);
-  cid.UniqueProcess = (HANDLE)(ULONG_PTR)pid;
-  cid.UniqueThread = NULL;
-  status = ZwOpenProcess(&process, KBDTEST_PROCESS_DUP_HANDLE, &oa, &cid);
+  status = OpenProcessForDuplicates(pid, &process);
   if (!NT_SUCCESS(status)) {
     g_last_dup_status = status;
     return status;
@@ -196,6 +208,7 @@ static ULONG TransitionLocked(USHORT make, USHORT flags, ULONG* out, ULONG room)
     if (k->MakeCode != make || k->Flags != flags || !WantsSignal(k->Action)) continue;
     if (NeedsLayer(k->Action) && g_layer_mode != 1) continue;
     if (!k->Copy) continue;
+    g_last_signal_time = Now();
     if (NT_SUCCESS(ZwSetEvent(k->Copy, NULL)) && n < room) out[n++] = i;
   }
   return n;
@@ -226,6 +239,7 @@ static PFILE_OBJECT FileOf(PIRP irp, PIO_STACK_LOCATION sp) {
 static NTSTATUS ControlDevice(PIRP irp, PIO_STACK_LOCATION sp) {
   NTSTATUS status = STATUS_SUCCESS;
   PFILE_OBJECT file = FileOf(irp, sp);
+  const LONGLONG arrived = Now();
   ULONG pid = 0;
   int holder;
   if (sp->MajorFunction == IRP_MJ_CREATE || sp->MajorFunction == IRP_MJ_DEVICE_CONTROL)
@@ -244,13 +258,13 @@ static NTSTATUS ControlDevice(PIRP irp, PIO_STACK_LOCATION sp) {
         DropTableLocked();
         holder = 1;
       }
-      LogLocked(KBDTEST_LOG_CREATE, 0, NULL, 0, status, pid, holder);
+      LogLocked(KBDTEST_LOG_CREATE, 0, NULL, 0, status, pid, holder, arrived);
       break;
     case IRP_MJ_CLEANUP:
-      LogLocked(KBDTEST_LOG_CLEANUP, 0, NULL, 0, status, holder ? g_opener_pid : 0, holder);
+      LogLocked(KBDTEST_LOG_CLEANUP, 0, NULL, 0, status, holder ? g_opener_pid : 0, holder, arrived);
       break;
     case IRP_MJ_CLOSE:
-      LogLocked(KBDTEST_LOG_CLOSE, 0, NULL, 0, status, holder ? g_opener_pid : 0, holder);
+      LogLocked(KBDTEST_LOG_CLOSE, 0, NULL, 0, status, holder ? g_opener_pid : 0, holder, arrived);
       if (holder) {
         /* The opener is gone: its events are no longer anyone's to signal. */
         DropTableLocked();
@@ -286,7 +300,7 @@ static NTSTATUS ControlDevice(PIRP irp, PIO_STACK_LOCATION sp) {
       } else {
         status = STATUS_INVALID_DEVICE_REQUEST;
       }
-      LogLocked(KBDTEST_LOG_DEVICE_CONTROL, code, in, length, status, pid, holder);
+      LogLocked(KBDTEST_LOG_DEVICE_CONTROL, code, in, length, status, pid, holder, arrived);
       break;
     }
     default:
@@ -297,8 +311,25 @@ static NTSTATUS ControlDevice(PIRP irp, PIO_STACK_LOCATION sp) {
   return Complete(irp, status, 0);
 }
 
+/* Replaces the log's notify event by the caller's event `value` (0: none). */
+static NTSTATUS SetNotifyLocked(ULONG64 value, ULONG pid) {
+  HANDLE process = NULL, copy = NULL;
+  NTSTATUS status = STATUS_SUCCESS;
+  if (value) {
+    status = OpenProcessForDuplicates(pid, &process);
+    if (!NT_SUCCESS(status)) return status;
+    status = ZwDuplicateObject(process, (HANDLE)(ULONG_PTR)value, KBDTEST_SELF, &copy, 0, 0,
+                               KBDTEST_DUPLICATE_SAME_ACCESS);
+    ZwClose(process);
+    if (!NT_SUCCESS(status)) return STATUS_INVALID_HANDLE;
+  }
+  if (g_notify) ZwClose(g_notify);
+  g_notify = copy;
+  return status;
+}
+
 static NTSTATUS TestDevice(PIRP irp, PIO_STACK_LOCATION sp) {
-  ULONG code, in_len, out_len;
+  ULONG code, in_len, out_len, pid = 0;
   unsigned char* buf;
   ULONG_PTR info = 0;
   NTSTATUS status = STATUS_SUCCESS;
@@ -314,6 +345,7 @@ static NTSTATUS TestDevice(PIRP irp, PIO_STACK_LOCATION sp) {
   out_len = sp->Parameters.DeviceIoControl.OutputBufferLength;
   buf = (unsigned char*)irp->AssociatedIrp.SystemBuffer;
   if ((in_len || out_len) && !buf) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+  if (code == KBDTEST_IOCTL_SET_NOTIFY) pid = RequestorPid();
 
   Lock();
   switch (code) {
@@ -346,6 +378,13 @@ static NTSTATUS TestDevice(PIRP irp, PIO_STACK_LOCATION sp) {
     case KBDTEST_IOCTL_CLEAR_LOG:
       LogClearLocked();
       break;
+    case KBDTEST_IOCTL_SET_NOTIFY:
+      if (in_len != 8) {
+        status = STATUS_INVALID_PARAMETER;
+        break;
+      }
+      status = SetNotifyLocked(ReadU64(buf), pid);
+      break;
     case KBDTEST_IOCTL_QUERY_STATE: {
       KbdTestState s;
       if (out_len < sizeof(s)) {
@@ -360,6 +399,7 @@ static NTSTATUS TestDevice(PIRP irp, PIO_STACK_LOCATION sp) {
       s.EventsFailed = g_events_failed;
       s.LastDuplicateStatus = g_last_dup_status;
       s.OwnerProcessId = g_owner_pid;
+      s.LastSignalTime = g_last_signal_time;
       CopyBytes(buf, &s, sizeof(s));
       info = sizeof(s);
       break;
@@ -400,6 +440,7 @@ static void Unload(PDRIVER_OBJECT driver) {
   DeleteDevices();
   Lock();
   DropTableLocked();
+  SetNotifyLocked(0, 0);
   Unlock();
   if (g_log) {
     ExFreePoolWithTag(g_log, KBDTEST_TAG);

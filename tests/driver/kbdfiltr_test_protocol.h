@@ -13,7 +13,12 @@
  *       shows the refusal.
  *   \Device\kbdfiltr_test_QX7TL4  (\\.\kbdfiltr_test_QX7TL4)  the test device:
  *       any number of openers; injects key transitions, reads and clears the log
- *       of everything that reached the control device, reports the state.
+ *       of everything that reached the control device, reports the state, and
+ *       sets an event of the caller's whenever the log grows.
+ *
+ * Times (KbdTestLogEntry.Time, KbdTestState.LastSignalTime) are
+ * KeQueryPerformanceCounter ticks: the clock that NtQueryPerformanceCounter
+ * reads in user mode, so a program can set them beside its own.
  */
 #ifndef TAVLO_TESTS_DRIVER_KBDFILTR_TEST_PROTOCOL_H
 #define TAVLO_TESTS_DRIVER_KBDFILTR_TEST_PROTOCOL_H
@@ -40,6 +45,12 @@
 #define KBDTEST_IOCTL_READ_LOG KBDTEST_CTL_CODE(0x901u)
 #define KBDTEST_IOCTL_CLEAR_LOG KBDTEST_CTL_CODE(0x902u)
 #define KBDTEST_IOCTL_QUERY_STATE KBDTEST_CTL_CODE(0x903u)
+/* Input: 8 bytes, the handle value of an event of the calling process, or 0.
+ * The driver takes its own hold of that event (replacing an earlier one) and
+ * sets it each time it adds an entry to the log, after the entry is in; 0
+ * drops the hold. STATUS_INVALID_HANDLE when the value is no handle of the
+ * caller. */
+#define KBDTEST_IOCTL_SET_NOTIFY KBDTEST_CTL_CODE(0x904u)
 
 /* KBDTEST_IOCTL_INJECT input: 1 to KBDTEST_MAX_TRANSITIONS of these, handled in
  * order as the keyboard would deliver them. Output (optional): one 32-bit
@@ -85,6 +96,7 @@ typedef struct KbdTestLogEntry {
   unsigned int Holder;      /* 1 if the request came through the open that holds
                                the control device, 0 through any other open */
   unsigned int Reserved;
+  long long Time;           /* when the request reached the driver */
 } KbdTestLogEntry;
 
 /* KBDTEST_IOCTL_QUERY_STATE output. */
@@ -97,6 +109,8 @@ typedef struct KbdTestState {
   int LastDuplicateStatus;     /* NTSTATUS of the last failed attempt, 0 if none */
   unsigned int OwnerProcessId; /* the process whose events the table names */
   unsigned int Reserved;
+  long long LastSignalTime;    /* when an injection last set one of the table's
+                                  events (just before it set it), 0 if never */
 } KbdTestState;
 
 #endif

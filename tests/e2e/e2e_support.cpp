@@ -4,6 +4,9 @@
 
 #include <tlhelp32.h>
 
+#include <cstdarg>
+#include <cstdio>
+
 
 #include "platform/text.h"
 #include "tests/support/top_windows.h"
@@ -359,6 +362,14 @@ std::vector<std::string> LogLines(const testdriver::Log& log) {
 }
 
 std::string Utf8(const std::u16string& text) { return platform::ToUtf8(text.c_str()); }
+
+void Print(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stdout, format, args);
+  va_end(args);
+  std::fflush(stdout);
+}
 
 const std::wstring& TavloExe() {
   static const std::wstring path = WindowsPath(TAVLO_EXE);

@@ -161,4 +161,8 @@ std::vector<std::string> LogLines(const testdriver::Log& log);
 // UTF-16 to UTF-8, for output.
 std::string Utf8(const std::u16string& text);
 
+// printf to standard output, flushed at once (the output of a program under
+// Wine is read while it runs).
+void Print(const char* format, ...);
+
 }  // namespace e2e

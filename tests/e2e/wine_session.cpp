@@ -18,7 +18,6 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -39,13 +38,7 @@ const char kSession[] =
     "hold 5 release  2 0";                                               // ₦20
 const char16_t kExpected[] = u"E\u028Begbe \u018Aan \u0199asa \u20A620";
 
-void Print(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stdout, format, args);
-  va_end(args);
-  std::fflush(stdout);
-}
+using e2e::Print;
 
 // The virtual key of a character key for its ordinary keyboard input.
 WORD VirtualKeyOf(int slot) {
