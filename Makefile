@@ -32,7 +32,7 @@ sim: bootstrap-native
 	cmake --build build/native -j $(JOBS) --target tavlo-sim
 	./build/native/tools/tavlo-sim --trace < tools/sessions/sample.txt
 
-test: bootstrap test-native test-asan test-tsan test-fuzz test-windows test-product test-package test-msvc
+test: bootstrap format-check test-native test-asan test-tsan test-fuzz test-windows test-product test-package test-msvc
 	@echo "make test: every tier passed"
 
 bootstrap:

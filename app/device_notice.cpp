@@ -12,8 +12,8 @@ uint32_t ReadU32(const uint8_t* bytes) {
 }
 }  // namespace
 
-DeviceNotice ReadDeviceNotice(uint32_t eventType, const void* broadcast, size_t length,
-                              const uint8_t* classGuid, char16_t* path) {
+DeviceNotice ReadDeviceNotice(uint32_t eventType, const void* broadcast, size_t length, const uint8_t* classGuid,
+                              char16_t* path) {
   if (eventType != kDeviceArrival && eventType != kDeviceRemoveComplete) return DeviceNotice::None;
   if (!broadcast || !classGuid || !path || length < kBroadcastHeaderSize) return DeviceNotice::None;
   const auto* bytes = static_cast<const uint8_t*>(broadcast);

@@ -25,5 +25,5 @@ enum class DeviceNotice { None, Arrival, Removal };
 // min(length, the broadcast's own size), and nothing at all for other events
 // or a null broadcast. A name not terminated within the broadcast is ignored
 // rather than cut: a cut path would name another device.
-DeviceNotice ReadDeviceNotice(uint32_t eventType, const void* broadcast, size_t length,
-                              const uint8_t* classGuid, char16_t* path);
+DeviceNotice ReadDeviceNotice(uint32_t eventType, const void* broadcast, size_t length, const uint8_t* classGuid,
+                              char16_t* path);

@@ -59,8 +59,8 @@ void BM_EnumerateInterfaces(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   for (int i = 0; i < n; ++i) {
     const auto product = static_cast<uint16_t>(i);
-    sim::AddHidInterface(sim::GenericHidInterface(sim::HidInterfacePath(0x046D, product, 0, i % 4), 0x046D,
-                                                  product, 1, 2));
+    sim::AddHidInterface(
+        sim::GenericHidInterface(sim::HidInterfacePath(0x046D, product, 0, i % 4), 0x046D, product, 1, 2));
   }
   HidDevice enumerator;
   for (auto _ : state) {

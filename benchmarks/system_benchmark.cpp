@@ -115,8 +115,8 @@ void BM_StartUp(benchmark::State& state) {
   const int present = static_cast<int>(state.range(0));
   for (int i = 0; i < present - 1; ++i) {
     const auto product = static_cast<uint16_t>(i);
-    sim::AddHidInterface(sim::GenericHidInterface(sim::HidInterfacePath(0x046D, product, 0, i % 4), 0x046D, product,
-                                                  1, 2));
+    sim::AddHidInterface(
+        sim::GenericHidInterface(sim::HidInterfacePath(0x046D, product, 0, i % 4), 0x046D, product, 1, 2));
   }
   // The keyboard's Consumer-Control collection, last in the enumeration.
   sim::AddHidInterface(sim::ModelConsumerControl());

@@ -78,8 +78,8 @@ BOOL CWnd::SubclassWindow(HWND hWnd) {
   if (!hWnd || m_hWnd || FromHandlePermanent(hWnd)) return FALSE;
   if (!::SetPropW(hWnd, kWndProperty, this)) return FALSE;
   m_hWnd = hWnd;
-  m_pfnSuper = reinterpret_cast<WNDPROC>(
-      ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc)));
+  m_pfnSuper =
+      reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AfxWndProc)));
   return TRUE;
 }
 
@@ -370,8 +370,8 @@ void CWinApp::RegisterWithRestartManager() {
   // Newer than Windows XP: looked up at run time.
   using RegisterApplicationRestartFn = HRESULT(WINAPI*)(PCWSTR, DWORD);
   HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  auto registerRestart = kernel ? reinterpret_cast<RegisterApplicationRestartFn>(reinterpret_cast<void*>(
-                                      ::GetProcAddress(kernel, "RegisterApplicationRestart")))
+  auto registerRestart = kernel ? reinterpret_cast<RegisterApplicationRestartFn>(
+                                      reinterpret_cast<void*>(::GetProcAddress(kernel, "RegisterApplicationRestart")))
                                 : nullptr;
   if (!registerRestart) return;
   // The arguments of this launch (after the program), then an argument that

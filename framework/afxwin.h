@@ -24,9 +24,9 @@ class CDataExchange;
 using AFX_PMSG_THUNK = LRESULT (*)(CCmdTarget* target, WPARAM wParam, LPARAM lParam);
 
 struct AFX_MSGMAP_ENTRY {
-  UINT nMessage;  // window message; WM_COMMAND for command entries
-  UINT nCode;     // notification code of a command entry
-  UINT nID;       // control or command id of a command entry
+  UINT nMessage;       // window message; WM_COMMAND for command entries
+  UINT nCode;          // notification code of a command entry
+  UINT nID;            // control or command id of a command entry
   AFX_PMSG_THUNK pfn;  // null ends the table
 };
 
@@ -64,16 +64,16 @@ LRESULT AfxThunkMessage(CCmdTarget* target, WPARAM wParam, LPARAM lParam) {
   return (static_cast<C*>(target)->*F)(wParam, lParam);
 }
 
-#define DECLARE_MESSAGE_MAP()                    \
- protected:                                      \
+#define DECLARE_MESSAGE_MAP()                   \
+ protected:                                     \
   static const AFX_MSGMAP* GetThisMessageMap(); \
   const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
-  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }   \
-  const AFX_MSGMAP* theClass::GetThisMessageMap() {                            \
-    typedef theClass ThisClass;                                                       \
-    typedef baseClass TheBaseClass;                                                   \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
+  const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
+  const AFX_MSGMAP* theClass::GetThisMessageMap() {                                 \
+    typedef theClass ThisClass;                                                     \
+    typedef baseClass TheBaseClass;                                                 \
     static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 // The closing half of a map is not a statement clang-format can read.
 // clang-format off

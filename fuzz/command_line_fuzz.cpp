@@ -28,8 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool kill = false, start = false;
   for (size_t i = 1; i < argv.size() && !kill; ++i) {
     if (!argv[i]) continue;
-    if (platform::EqualsNoCase(argv[i], u"/Kill")) kill = true;
-    else if (platform::EqualsNoCase(argv[i], u"/Start")) start = true;
+    if (platform::EqualsNoCase(argv[i], u"/Kill"))
+      kill = true;
+    else if (platform::EqualsNoCase(argv[i], u"/Start"))
+      start = true;
   }
   if (got.Kill != kill || got.Start != start) std::abort();
   return 0;

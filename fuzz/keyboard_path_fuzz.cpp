@@ -104,9 +104,12 @@ uint32_t ModelNumberAfter(const std::u16string& path, const char* tag) {
 // parsers, so that the fuzzer reaches the interesting shapes quickly.
 std::u16string BuildPath(tavlo::fuzz::Input& in, size_t maxPieces) {
   static const char16_t* const kPieces[] = {
-      u"\\\\?\\hid#", u"vid_1c4f", u"VID_1C4F", u"&pid_0002", u"&PID_0002", u"vid_", u"pid_", u"&mi_", u"&MI_",
-      u"&col",        u"&COL",     u"0x",       u"-",         u"ffffffff1", u"#",   u"{4d1e55b2-f16f-11cf-88cb-001111000030}",
-      u"\u0131",      u"\u00ff",   u" ",        u"0002",      u"1c4f"};
+      u"\\\\?\\hid#", u"vid_1c4f",  u"VID_1C4F", u"&pid_0002",
+      u"&PID_0002",   u"vid_",      u"pid_",     u"&mi_",
+      u"&MI_",        u"&col",      u"&COL",     u"0x",
+      u"-",           u"ffffffff1", u"#",        u"{4d1e55b2-f16f-11cf-88cb-001111000030}",
+      u"\u0131",      u"\u00ff",    u" ",        u"0002",
+      u"1c4f"};
   std::u16string path;
   for (size_t i = 0; i < maxPieces && in.Remaining(); ++i) {
     const uint8_t op = in.U8();

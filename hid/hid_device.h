@@ -54,7 +54,7 @@ struct HidDevice {
   HidDevice& operator=(const HidDevice&) = delete;
 
   platform::Handle Handle = platform::NullHandle();  // never the invalid-handle value
-  char16_t* DevicePath = PathBuffer;                  // always PathBuffer
+  char16_t* DevicePath = PathBuffer;                 // always PathBuffer
   char16_t PathBuffer[platform::kPathBufferLength] = {};
   platform::PreparsedData PreparsedData = nullptr;
   platform::HiddAttributes Attributes = {};

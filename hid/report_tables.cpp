@@ -55,8 +55,7 @@ bool LayOut(HidDevice& d, Layout& x) {
 
   if (x.ButtonCapsCount) {
     uint16_t length = x.ButtonCapsCount;
-    const uint32_t status =
-        platform::HidGetSpecificButtonCaps(x.Type, 0, 0, 0, x.ButtonCaps, &length, d.PreparsedData);
+    const uint32_t status = platform::HidGetSpecificButtonCaps(x.Type, 0, 0, 0, x.ButtonCaps, &length, d.PreparsedData);
     if (status != platform::kHidpStatusSuccess) {
       platform::TraceFailure(u"HidP_GetSpecificButtonCaps", d.PathBuffer, status);
       return false;
@@ -64,8 +63,7 @@ bool LayOut(HidDevice& d, Layout& x) {
   }
   if (x.ValueCapsCount) {
     uint16_t length = x.ValueCapsCount;
-    const uint32_t status =
-        platform::HidGetSpecificValueCaps(x.Type, 0, 0, 0, x.ValueCaps, &length, d.PreparsedData);
+    const uint32_t status = platform::HidGetSpecificValueCaps(x.Type, 0, 0, 0, x.ValueCaps, &length, d.PreparsedData);
     if (status != platform::kHidpStatusSuccess) {
       platform::TraceFailure(u"HidP_GetSpecificValueCaps", d.PathBuffer, status);
       return false;
@@ -147,11 +145,11 @@ int BuildReportTables(HidDevice& d) {
        d.Caps.NumberInputValueCaps, d.InputReportBuffer, d.InputItems, d.InputItemCount, d.InputButtonCaps,
        d.InputValueCaps},
       {platform::HidpReportType::Output, d.Caps.OutputReportByteLength, d.Caps.NumberOutputButtonCaps,
-       d.Caps.NumberOutputValueCaps, d.OutputReportBuffer, d.OutputItems, d.OutputItemCount,
-       d.OutputButtonCaps, d.OutputValueCaps},
+       d.Caps.NumberOutputValueCaps, d.OutputReportBuffer, d.OutputItems, d.OutputItemCount, d.OutputButtonCaps,
+       d.OutputValueCaps},
       {platform::HidpReportType::Feature, d.Caps.FeatureReportByteLength, d.Caps.NumberFeatureButtonCaps,
-       d.Caps.NumberFeatureValueCaps, d.FeatureReportBuffer, d.FeatureItems, d.FeatureItemCount,
-       d.FeatureButtonCaps, d.FeatureValueCaps},
+       d.Caps.NumberFeatureValueCaps, d.FeatureReportBuffer, d.FeatureItems, d.FeatureItemCount, d.FeatureButtonCaps,
+       d.FeatureValueCaps},
   };
   for (Layout& layout : layouts) {
     if (!LayOut(d, layout)) return 0;

@@ -156,7 +156,8 @@ int OpenKeyFilter(void* window) {
   // slot 48 under it) cannot come before the handle is stored.
   platform::LockGuard guard(LinkLock());
   KeyEvents[kDispatcherThreadSlot] = platform::CreateThread(DispatchKeyEvents, window);
-  if (KeyEvents[kDispatcherThreadSlot] == nullptr) platform::TraceFailure(u"CreateThread", nullptr, platform::LastError());
+  if (KeyEvents[kDispatcherThreadSlot] == nullptr)
+    platform::TraceFailure(u"CreateThread", nullptr, platform::LastError());
   return kKeyFilterOpened;
 }
 

@@ -201,12 +201,10 @@ void HidGetHidGuid(Guid* guid);
 uint32_t HidGetCaps(PreparsedData data, HidpCaps* caps);
 // HidP_GetSpecificButtonCaps / ValueCaps: `length` in: entries of the array;
 // out: entries filled.
-uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
-                                  uint16_t usage, HidpButtonCaps* caps, uint16_t* length,
-                                  PreparsedData data);
-uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
-                                 uint16_t usage, HidpValueCaps* caps, uint16_t* length,
-                                 PreparsedData data);
+uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
+                                  HidpButtonCaps* caps, uint16_t* length, PreparsedData data);
+uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
+                                 HidpValueCaps* caps, uint16_t* length, PreparsedData data);
 uint32_t HidMaxUsageListLength(HidpReportType type, uint16_t usagePage, PreparsedData data);
 
 // ---- SetupAPI ----
@@ -223,8 +221,8 @@ bool EnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index, DeviceIn
 // SetupDiGetDeviceInterfaceDetailW(set, data, detail, detailSize,
 // requiredSize, no device data). With no buffer: false, LastError()
 // kErrorInsufficientBuffer and the size needed in *requiredSize.
-bool GetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
-                              uint32_t detailSize, uint32_t* requiredSize);
+bool GetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail, uint32_t detailSize,
+                              uint32_t* requiredSize);
 // SetupDiDestroyDeviceInfoList.
 bool DestroyDeviceInfoList(Handle set);
 

@@ -31,7 +31,8 @@ std::string MarkdownKey(int slot) {
   if (slot < 36) return tavlo::kKeyNames[slot].label;
   // A backtick is the one cap that Markdown would read as code.
   const char* cap = kKeyCaps[slot - 36];
-  return std::string(tavlo::kKeyNames[slot].label) + (std::strcmp(cap, "`") == 0 ? " (`` ` ``)" : std::string(" (") + cap + ")");
+  return std::string(tavlo::kKeyNames[slot].label) +
+         (std::strcmp(cap, "`") == 0 ? " (`` ` ``)" : std::string(" (") + cap + ")");
 }
 
 std::string MarkdownCell(const char16_t* text) {

@@ -104,15 +104,20 @@ const Action kActions[] = {
     {"shift-up", "Shift up", nullptr, [](const std::string&) { sim::SetShiftDown(false); }},
     {"caps", "toggle Caps Lock", nullptr, [](const std::string&) { sim::ToggleCapsLock(); }},
     {"hold", "the keyboard's layer key held: Consumer-Control report 01 fe 00", nullptr,
-     [](const std::string&) { SendConsumerReport({0x01, 0xFE, 0x00}); }},
+     [](const std::string&) {
+       SendConsumerReport({0x01, 0xFE, 0x00});
+     }},
     {"release", "the keyboard's layer key released: Consumer-Control report 01 00 00", nullptr,
-     [](const std::string&) { SendConsumerReport({0x01, 0x00, 0x00}); }},
+     [](const std::string&) {
+       SendConsumerReport({0x01, 0x00, 0x00});
+     }},
     {"plug", "the keyboard arrives, with its device notices (nothing if it is attached)", nullptr,
      [](const std::string&) { PlugKeyboard(); }},
     {"unplug", "the keyboard leaves, with its device notices (nothing if it is not attached)", nullptr,
      [](const std::string&) { UnplugKeyboard(); }},
-    {"report:", "HEX: one raw input report of 1-64 bytes on the Consumer-Control interface,\n"
-                "             e.g. report:01fe00",
+    {"report:",
+     "HEX: one raw input report of 1-64 bytes on the Consumer-Control interface,\n"
+     "             e.g. report:01fe00",
      [](const std::string& argument) { return ParseReport(argument, nullptr); },
      [](const std::string& argument) {
        std::vector<uint8_t> bytes;
@@ -155,9 +160,10 @@ void Perform(const Step& step) {
 void Usage(std::FILE* out) {
   std::fprintf(out, "usage: tavlo-sim [--trace] [--no-driver] [ACTION ...]\n\nactions:\n");
   for (const Action& action : kActions) std::fprintf(out, "  %-10s %s\n", action.name, action.help);
-  std::fprintf(out, "  a-z 0-9 minus equals lbracket rbracket slash semicolon comma period grave\n"
-                    "             press and release of that key at the filter driver\n"
-                    "Without actions, they are read from standard input ('#' starts a comment).\n");
+  std::fprintf(out,
+               "  a-z 0-9 minus equals lbracket rbracket slash semicolon comma period grave\n"
+               "             press and release of that key at the filter driver\n"
+               "Without actions, they are read from standard input ('#' starts a comment).\n");
 }
 
 std::vector<std::string> ReadWords(std::istream& in) {

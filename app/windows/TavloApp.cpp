@@ -15,9 +15,7 @@ BEGIN_MESSAGE_MAP(CTavloApp, CWinApp)
   ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 
-CTavloApp::CTavloApp() : CWinApp(nullptr) {
-  m_dwRestartManagerSupportFlags = AFX_RESTART_MANAGER_SUPPORT_RESTART;
-}
+CTavloApp::CTavloApp() : CWinApp(nullptr) { m_dwRestartManagerSupportFlags = AFX_RESTART_MANAGER_SUPPORT_RESTART; }
 
 CTavloApp theApp;
 
@@ -43,8 +41,7 @@ BOOL CTavloApp::InitInstance() {
   ModulePath[platform::kPathBufferLength - 1] = u'\0';  // XP leaves a cut path unterminated
 
   StartedByStartSwitch = 0;
-  const CommandLineSwitches switches =
-      ScanCommandLine(__argc, reinterpret_cast<const char16_t* const*>(__wargv));
+  const CommandLineSwitches switches = ScanCommandLine(__argc, reinterpret_cast<const char16_t* const*>(__wargv));
   if (switches.Start) StartedByStartSwitch = 1;
 
   const LaunchRole role = TakeLaunchRole(switches);

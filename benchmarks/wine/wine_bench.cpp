@@ -56,9 +56,9 @@
 
 namespace {
 
-constexpr int kSlot = 6;               // G: one code unit, U+0242
-constexpr DWORD kArrivalMs = 5000;     // longest wait for one arrival
-constexpr DWORD kStartMs = 20000;      // longest wait for a contender's start-up
+constexpr int kSlot = 6;            // G: one code unit, U+0242
+constexpr DWORD kArrivalMs = 5000;  // longest wait for one arrival
+constexpr DWORD kStartMs = 20000;   // longest wait for a contender's start-up
 
 using e2e::Print;
 
@@ -97,8 +97,8 @@ class Bench {
     keyboards_ = new testkbd::Session;
     std::wstring plug_error;
     if (!keyboards_->ok() || !testkbd::Plug(&keyboard_, &plug_error)) {
-      *error = "plugging the test keyboard failed: " +
-               testkbd::Narrow(keyboards_->ok() ? plug_error : keyboards_->error());
+      *error =
+          "plugging the test keyboard failed: " + testkbd::Narrow(keyboards_->ok() ? plug_error : keyboards_->error());
       return false;
     }
     if (e2e::InstanceRunning()) e2e::RunKill(kill_exe_, 10000);
@@ -245,8 +245,8 @@ class Bench {
   bool KeyboardPath(int count, std::vector<double>* out, std::string* error) {
     return ModePath(
         count, "the layer key's report", [this] { return testkbd::PushLayerKeyTo(keyboard_, false) == 1; },
-        [this] { return testkbd::PushLayerKeyTo(keyboard_, true) == 1; }, [](int64_t before) { return before; },
-        out, error);
+        [this] { return testkbd::PushLayerKeyTo(keyboard_, true) == 1; }, [](int64_t before) { return before; }, out,
+        error);
   }
 
   // The G key, `count` times, with the layer on (the layer path left it on).
@@ -352,8 +352,8 @@ class Bench {
 // time it waited on a run queue (runnable, but another task had the CPU).
 
 std::string ReadSmallFile(const std::wstring& path) {
-  HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                         nullptr);
+  HANDLE f =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (f == INVALID_HANDLE_VALUE) return std::string();
   std::string text;
   char buffer[4096];
@@ -439,11 +439,16 @@ int Latency(int argc, char** argv) {
   std::vector<Pair> pairs;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--keys" && i + 1 < argc) keys = std::atoi(argv[++i]);
-    else if (a == "--rounds" && i + 1 < argc) rounds = std::atoi(argv[++i]);
-    else if (a == "--warm-up" && i + 1 < argc) warm_up = std::atoi(argv[++i]);
-    else if (a == "--samples" && i + 1 < argc) samples_path = argv[++i];
-    else if (a == "--key-state") key_state = true;
+    if (a == "--keys" && i + 1 < argc)
+      keys = std::atoi(argv[++i]);
+    else if (a == "--rounds" && i + 1 < argc)
+      rounds = std::atoi(argv[++i]);
+    else if (a == "--warm-up" && i + 1 < argc)
+      warm_up = std::atoi(argv[++i]);
+    else if (a == "--samples" && i + 1 < argc)
+      samples_path = argv[++i];
+    else if (a == "--key-state")
+      key_state = true;
     else if (a == "--pair" && i + 3 < argc) {
       pairs.push_back({argv[i + 1], e2e::WindowsPath(argv[i + 2]), e2e::WindowsPath(argv[i + 3])});
       i += 3;
@@ -474,10 +479,14 @@ int Latency(int argc, char** argv) {
   // all[path][contender index] = samples after the warm-up, every round.
   std::map<std::string, std::vector<std::vector<double>>> all;
   // The processes whose scheduling each round is split into.
-  const std::vector<std::pair<std::string, std::string>> groups = {
-      {"Tavlo.exe", "contender"},     {"tavlo_bare_client.exe", "contender"}, {"wineserver64", "wineserver"},
-      {"wineserver", "wineserver"},   {"winedevice.exe", "winedevice"},       {"tavlo_wine_bench.exe", "measurer"},
-      {"Xvfb", "X-server"},           {"explorer.exe", "explorer"}};
+  const std::vector<std::pair<std::string, std::string>> groups = {{"Tavlo.exe", "contender"},
+                                                                   {"tavlo_bare_client.exe", "contender"},
+                                                                   {"wineserver64", "wineserver"},
+                                                                   {"wineserver", "wineserver"},
+                                                                   {"winedevice.exe", "winedevice"},
+                                                                   {"tavlo_wine_bench.exe", "measurer"},
+                                                                   {"Xvfb", "X-server"},
+                                                                   {"explorer.exe", "explorer"}};
   // sched[contender index][group] = summed (run, wait) over its rounds.
   std::vector<std::map<std::string, std::pair<double, double>>> sched(contenders.size());
   std::vector<size_t> sched_samples(contenders.size());
@@ -515,8 +524,7 @@ int Latency(int argc, char** argv) {
         for (size_t i = static_cast<size_t>(warm_up); i < values.size(); ++i) {
           slot[c].push_back(values[i]);
           if (csv)
-            std::fprintf(csv, "%s,%s,%s,%d,%.1f\n", path.c_str(), who.name.c_str(), who.label(), round + 1,
-                         values[i]);
+            std::fprintf(csv, "%s,%s,%s,%d,%.1f\n", path.c_str(), who.name.c_str(), who.label(), round + 1, values[i]);
         }
       }
     }
@@ -529,8 +537,7 @@ int Latency(int argc, char** argv) {
       const std::vector<double>& v = by_contender[c];
       if (v.empty()) continue;
       Print("result %s %s %s n=%zu p50_us=%.1f p99_us=%.1f max_us=%.1f\n", path.c_str(), contenders[c].name.c_str(),
-            contenders[c].label(), v.size(), Percentile(v, 0.50), Percentile(v, 0.99),
-            Percentile(v, 1.0));
+            contenders[c].label(), v.size(), Percentile(v, 0.50), Percentile(v, 0.99), Percentile(v, 1.0));
     }
   }
   for (size_t c = 0; c < contenders.size(); ++c) {

@@ -154,8 +154,7 @@ const ResetRegistration g_reset([] {
 
 // ---- descriptions ----
 
-std::u16string HidInterfacePath(uint16_t vendor, uint16_t product, int mi, int col,
-                                const std::u16string& instance) {
+std::u16string HidInterfacePath(uint16_t vendor, uint16_t product, int mi, int col, const std::u16string& instance) {
   std::string text = "\\\\?\\hid#vid_" + Hex4(vendor) + "&pid_" + Hex4(product);
   if (mi >= 0) text += "&mi_" + Hex4(static_cast<unsigned>(mi)).substr(2);
   if (col >= 0) text += "&col" + Hex4(static_cast<unsigned>(col)).substr(2);
@@ -177,8 +176,8 @@ HidpButtonCaps ButtonCaps(uint16_t usagePage, uint8_t reportId, uint16_t usageMi
   return caps;
 }
 
-HidpValueCaps ValueCaps(uint16_t usagePage, uint8_t reportId, bool isRange, uint16_t usageMin,
-                        uint16_t usageMax, uint16_t bitSize, uint16_t reportCount) {
+HidpValueCaps ValueCaps(uint16_t usagePage, uint8_t reportId, bool isRange, uint16_t usageMin, uint16_t usageMax,
+                        uint16_t bitSize, uint16_t reportCount) {
   HidpValueCaps caps{};
   caps.UsagePage = usagePage;
   caps.ReportID = reportId;
@@ -196,8 +195,8 @@ HidpValueCaps ValueCaps(uint16_t usagePage, uint8_t reportId, bool isRange, uint
   return caps;
 }
 
-HidInterface GenericHidInterface(const std::u16string& path, uint16_t vendor, uint16_t product,
-                                 uint16_t usagePage, uint16_t usage, uint16_t inputLength) {
+HidInterface GenericHidInterface(const std::u16string& path, uint16_t vendor, uint16_t product, uint16_t usagePage,
+                                 uint16_t usage, uint16_t inputLength) {
   HidInterface d;
   d.path = path;
   d.attributes.Size = sizeof(HiddAttributes);
@@ -552,8 +551,8 @@ bool MatchesUsage(const Caps& caps, uint16_t usage) {
 }
 
 template <typename Caps>
-uint32_t CopySpecific(const std::vector<Caps>& all, uint16_t usagePage, uint16_t linkCollection,
-                      uint16_t usage, Caps* out, uint16_t* length) {
+uint32_t CopySpecific(const std::vector<Caps>& all, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
+                      Caps* out, uint16_t* length) {
   if (!length || (!out && *length)) return kHidpStatusInvalidReportType;
   uint16_t copied = 0;
   bool found = false;
@@ -576,8 +575,8 @@ namespace {
 // over one of the two capability arrays of the report type.
 template <typename Caps>
 uint32_t GetSpecific(const char* call, std::vector<Caps> (HidInterface::*arrays)[3], HidpReportType type,
-                     uint16_t usagePage, uint16_t linkCollection, uint16_t usage, Caps* caps,
-                     uint16_t* length, PreparsedData data) {
+                     uint16_t usagePage, uint16_t linkCollection, uint16_t usage, Caps* caps, uint16_t* length,
+                     PreparsedData data) {
   std::lock_guard<std::mutex> lock(MachineMutex());
   PreparsedBlock* block = FindPreparsedLocked(data);
   if (!block) return kHidpStatusInvalidPreparsedData;
@@ -589,18 +588,16 @@ uint32_t GetSpecific(const char* call, std::vector<Caps> (HidInterface::*arrays)
 
 }  // namespace
 
-uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
-                                  uint16_t usage, HidpButtonCaps* caps, uint16_t* length,
-                                  PreparsedData data) {
-  return GetSpecific("HidP_GetSpecificButtonCaps", &HidInterface::buttonCaps, type, usagePage, linkCollection,
-                     usage, caps, length, data);
+uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
+                                  HidpButtonCaps* caps, uint16_t* length, PreparsedData data) {
+  return GetSpecific("HidP_GetSpecificButtonCaps", &HidInterface::buttonCaps, type, usagePage, linkCollection, usage,
+                     caps, length, data);
 }
 
-uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
-                                 uint16_t usage, HidpValueCaps* caps, uint16_t* length,
-                                 PreparsedData data) {
-  return GetSpecific("HidP_GetSpecificValueCaps", &HidInterface::valueCaps, type, usagePage, linkCollection,
-                     usage, caps, length, data);
+uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
+                                 HidpValueCaps* caps, uint16_t* length, PreparsedData data) {
+  return GetSpecific("HidP_GetSpecificValueCaps", &HidInterface::valueCaps, type, usagePage, linkCollection, usage,
+                     caps, length, data);
 }
 
 uint32_t HidMaxUsageListLength(HidpReportType type, uint16_t usagePage, PreparsedData data) {

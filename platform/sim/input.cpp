@@ -99,8 +99,7 @@ void ClearSentInputs() {
 }
 bool WaitForSentInputCount(size_t count, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(MachineMutex());
-  return S().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [count] { return S().sent.size() >= count; });
+  return S().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [count] { return S().sent.size() >= count; });
 }
 void HoldInput(bool hold) {
   std::lock_guard<std::mutex> lock(MachineMutex());

@@ -58,7 +58,7 @@ struct Machine {
     bool foreign = false;
   };
   std::map<std::u16string, NamedMutex> mutexes;
-  std::u16string raceOnOpen;  // the next open of this name loses a race
+  std::u16string raceOnOpen;     // the next open of this name loses a race
   unsigned mutexGeneration = 0;  // handles from before a reset count no more
 };
 
@@ -244,14 +244,12 @@ void ResetMachine() {
 
 bool WaitForQuiescence(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(M().mutex);
-  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [] { return M().runningThreads == 0; });
+  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return M().runningThreads == 0; });
 }
 
 bool WaitForAllThreadsEnded(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(M().mutex);
-  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [] { return M().liveThreads == 0; });
+  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return M().liveThreads == 0; });
 }
 
 int OpenHandleCount() {
@@ -488,9 +486,7 @@ bool GetThreadExitCode(Handle handle, uint32_t* exitCode) {
   return true;
 }
 
-void Sleep(uint32_t milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
+void Sleep(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
 namespace {
 struct MutexObject : Waitable {

@@ -46,13 +46,13 @@ std::u16string HidInterfacePath(uint16_t vendor, uint16_t product, int mi, int c
 // A button capability: a usage range (min != max) or one usage.
 HidpButtonCaps ButtonCaps(uint16_t usagePage, uint8_t reportId, uint16_t usageMin, uint16_t usageMax);
 // A value capability: a usage range when isRange, else the one usage min.
-HidpValueCaps ValueCaps(uint16_t usagePage, uint8_t reportId, bool isRange, uint16_t usageMin,
-                        uint16_t usageMax, uint16_t bitSize = 16, uint16_t reportCount = 1);
+HidpValueCaps ValueCaps(uint16_t usagePage, uint8_t reportId, bool isRange, uint16_t usageMin, uint16_t usageMax,
+                        uint16_t bitSize = 16, uint16_t reportCount = 1);
 
 // A plain collection of any vendor: the given identity and input length, no
 // capabilities.
-HidInterface GenericHidInterface(const std::u16string& path, uint16_t vendor, uint16_t product,
-                                 uint16_t usagePage, uint16_t usage, uint16_t inputLength = 8);
+HidInterface GenericHidInterface(const std::u16string& path, uint16_t vendor, uint16_t product, uint16_t usagePage,
+                                 uint16_t usage, uint16_t inputLength = 8);
 
 // The keyboard model (vendor 0x1C4F, product 0x0002).
 constexpr uint16_t kModelVendor = 0x1C4F;

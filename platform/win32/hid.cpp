@@ -15,8 +15,8 @@ namespace platform {
 
 namespace {
 
-#define TAVLO_SAME_FIELD(Mine, Theirs, field)                                   \
-  static_assert(offsetof(Mine, field) == offsetof(Theirs, field), #field);    \
+#define TAVLO_SAME_FIELD(Mine, Theirs, field)                              \
+  static_assert(offsetof(Mine, field) == offsetof(Theirs, field), #field); \
   static_assert(sizeof(Mine::field) == sizeof(Theirs::field), #field " width")
 
 static_assert(sizeof(HiddAttributes) == sizeof(HIDD_ATTRIBUTES), "HIDD_ATTRIBUTES");
@@ -42,20 +42,20 @@ TAVLO_SAME_FIELD(HidpCaps, HIDP_CAPS, NumberFeatureButtonCaps);
 TAVLO_SAME_FIELD(HidpCaps, HIDP_CAPS, NumberFeatureValueCaps);
 TAVLO_SAME_FIELD(HidpCaps, HIDP_CAPS, NumberFeatureDataIndices);
 
-#define TAVLO_SAME_CAPS(Mine, Theirs)                                          \
-  static_assert(sizeof(Mine) == sizeof(Theirs), #Theirs);                     \
-  TAVLO_SAME_FIELD(Mine, Theirs, UsagePage);                                  \
-  TAVLO_SAME_FIELD(Mine, Theirs, ReportID);                                   \
-  TAVLO_SAME_FIELD(Mine, Theirs, IsAlias);                                    \
-  TAVLO_SAME_FIELD(Mine, Theirs, BitField);                                   \
-  TAVLO_SAME_FIELD(Mine, Theirs, LinkCollection);                             \
-  TAVLO_SAME_FIELD(Mine, Theirs, LinkUsage);                                  \
-  TAVLO_SAME_FIELD(Mine, Theirs, LinkUsagePage);                              \
-  TAVLO_SAME_FIELD(Mine, Theirs, IsRange);                                    \
-  TAVLO_SAME_FIELD(Mine, Theirs, IsStringRange);                              \
-  TAVLO_SAME_FIELD(Mine, Theirs, IsDesignatorRange);                          \
-  TAVLO_SAME_FIELD(Mine, Theirs, IsAbsolute);                                 \
-  static_assert(offsetof(Mine, Range) == offsetof(Theirs, Range), "Range");   \
+#define TAVLO_SAME_CAPS(Mine, Theirs)                                                            \
+  static_assert(sizeof(Mine) == sizeof(Theirs), #Theirs);                                        \
+  TAVLO_SAME_FIELD(Mine, Theirs, UsagePage);                                                     \
+  TAVLO_SAME_FIELD(Mine, Theirs, ReportID);                                                      \
+  TAVLO_SAME_FIELD(Mine, Theirs, IsAlias);                                                       \
+  TAVLO_SAME_FIELD(Mine, Theirs, BitField);                                                      \
+  TAVLO_SAME_FIELD(Mine, Theirs, LinkCollection);                                                \
+  TAVLO_SAME_FIELD(Mine, Theirs, LinkUsage);                                                     \
+  TAVLO_SAME_FIELD(Mine, Theirs, LinkUsagePage);                                                 \
+  TAVLO_SAME_FIELD(Mine, Theirs, IsRange);                                                       \
+  TAVLO_SAME_FIELD(Mine, Theirs, IsStringRange);                                                 \
+  TAVLO_SAME_FIELD(Mine, Theirs, IsDesignatorRange);                                             \
+  TAVLO_SAME_FIELD(Mine, Theirs, IsAbsolute);                                                    \
+  static_assert(offsetof(Mine, Range) == offsetof(Theirs, Range), "Range");                      \
   static_assert(offsetof(Mine, Range.UsageMin) == offsetof(Theirs, Range.UsageMin), "UsageMin"); \
   static_assert(offsetof(Mine, Range.UsageMax) == offsetof(Theirs, Range.UsageMax), "UsageMax"); \
   static_assert(offsetof(Mine, NotRange.Usage) == offsetof(Theirs, NotRange.Usage), "Usage")
@@ -152,9 +152,8 @@ uint32_t HidGetCaps(PreparsedData data, HidpCaps* caps) {
   return static_cast<uint32_t>(::HidP_GetCaps(Pp(data), reinterpret_cast<HIDP_CAPS*>(caps)));
 }
 
-uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
-                                  uint16_t usage, HidpButtonCaps* caps, uint16_t* length,
-                                  PreparsedData data) {
+uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
+                                  HidpButtonCaps* caps, uint16_t* length, PreparsedData data) {
   USHORT count = *length;
   const NTSTATUS status =
       ::HidP_GetSpecificButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), usagePage, linkCollection, usage,
@@ -163,9 +162,8 @@ uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint1
   return static_cast<uint32_t>(status);
 }
 
-uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection,
-                                 uint16_t usage, HidpValueCaps* caps, uint16_t* length,
-                                 PreparsedData data) {
+uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
+                                 HidpValueCaps* caps, uint16_t* length, PreparsedData data) {
   USHORT count = *length;
   const NTSTATUS status =
       ::HidP_GetSpecificValueCaps(static_cast<HIDP_REPORT_TYPE>(type), usagePage, linkCollection, usage,
@@ -187,12 +185,12 @@ bool EnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index, DeviceIn
                                        reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
 }
 
-bool GetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail,
-                              uint32_t detailSize, uint32_t* requiredSize) {
+bool GetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail, uint32_t detailSize,
+                              uint32_t* requiredSize) {
   DWORD required = 0;
-  const BOOL ok = ::SetupDiGetDeviceInterfaceDetailW(
-      Set(set), reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
-      reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail), detailSize, &required, nullptr);
+  const BOOL ok = ::SetupDiGetDeviceInterfaceDetailW(Set(set), reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
+                                                     reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail),
+                                                     detailSize, &required, nullptr);
   if (requiredSize) *requiredSize = required;
   return ok != FALSE;
 }

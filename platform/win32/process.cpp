@@ -30,9 +30,7 @@ uint32_t WindowProcessId(WindowHandle window) {
   return processId;
 }
 
-Handle OpenProcessForQuery(uint32_t access, uint32_t processId) {
-  return ::OpenProcess(access, FALSE, processId);
-}
+Handle OpenProcessForQuery(uint32_t access, uint32_t processId) { return ::OpenProcess(access, FALSE, processId); }
 
 uint32_t ProcessImageFileName(Handle process, char16_t* buffer, uint32_t capacity) {
   return ::GetProcessImageFileNameW(process, Wide(buffer), capacity);

@@ -51,7 +51,8 @@ TEST_P(ScanCommandLineCases, FindsTheSwitches) {
 INSTANTIATE_TEST_SUITE_P(Table, ScanCommandLineCases, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            std::string n;
-                           for (const char* p = info.param.name; *p; ++p) n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                           for (const char* p = info.param.name; *p; ++p)
+                             n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
                            return n;
                          });
 

@@ -15,13 +15,15 @@ const uint8_t kHidGuid[16] = {0xB2, 0x55, 0x1E, 0x4D, 0x6F, 0xF1, 0xCF, 0x11,
                               0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30};
 const uint8_t kOtherGuid[16] = {0xB2, 0x55, 0x1E, 0x4D, 0x6F, 0xF1, 0xCF, 0x11,
                                 0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x31};
-const char16_t kPath[] = u"\\\\?\\HID#VID_1C4F&PID_0002&MI_01&Col01#8&1234&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+const char16_t kPath[] =
+    u"\\\\?\\HID#VID_1C4F&PID_0002&MI_01&Col01#8&1234&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
 void PutU32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
 
 // A device-interface broadcast laid out as Windows sends it: the fixed part,
 // then the name with its NUL; dbcc_size counts all of it.
-std::vector<uint8_t> InterfaceBroadcast(const uint8_t* guid, const std::u16string& name, uint32_t type = kDeviceTypeInterface) {
+std::vector<uint8_t> InterfaceBroadcast(const uint8_t* guid, const std::u16string& name,
+                                        uint32_t type = kDeviceTypeInterface) {
   std::vector<uint8_t> b(kInterfaceBroadcastNameOffset + (name.size() + 1) * 2, 0);
   PutU32(b, 0, static_cast<uint32_t>(b.size()));
   PutU32(b, 4, type);

@@ -65,7 +65,8 @@ TEST(InstanceContract, OwnMarkedWindowIsFoundAndItsImageIsOwnPath) {
 
   bool found = false;
   int visited = 0;
-  for (platform::WindowHandle w = platform::TopWindow(); w && visited < 100000; w = platform::NextWindow(w), ++visited) {
+  for (platform::WindowHandle w = platform::TopWindow(); w && visited < 100000;
+       w = platform::NextWindow(w), ++visited) {
     if (w == own.window) found = true;
   }
   EXPECT_TRUE(found);

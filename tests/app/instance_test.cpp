@@ -157,7 +157,7 @@ TEST_F(Discovery, KillGoesToEveryInstanceOfThePathInZOrder) {
   sim::AddWindow(0, 10, true);  // the instance's unmarked window
   WindowHandle b = Instance(11, u"\\DEVICE\\HARDDISKVOLUME1\\TOOLS\\TAVLO.EXE");
   Instance(12, u"\\Device\\HarddiskVolume10\\Tools\\Tavlo.exe");  // D:, not C:
-  StartedByStartSwitch = 1;  // has no effect on a kill
+  StartedByStartSwitch = 1;                                       // has no effect on a kill
   const auto start = std::chrono::steady_clock::now();
   SignalRunningInstance(kModule, SignalKill);
   const auto elapsed = std::chrono::steady_clock::now() - start;

@@ -47,18 +47,18 @@ namespace {
 using Names = std::set<std::string>;
 
 // Calls whose failure may keep the keyboard out of the list.
-const Names kMayLeaveKeyboardUnlisted = {"AllocZeroed",           "ReallocZeroed",       "CreateFile",
-                                         "HidD_GetPreparsedData", "HidD_GetAttributes",  "HidP_GetCaps",
-                                         "SetupDiGetClassDevs",   "SetupDiEnumDeviceInterfaces",
+const Names kMayLeaveKeyboardUnlisted = {"AllocZeroed",
+                                         "ReallocZeroed",
+                                         "CreateFile",
+                                         "HidD_GetPreparsedData",
+                                         "HidD_GetAttributes",
+                                         "HidP_GetCaps",
+                                         "SetupDiGetClassDevs",
+                                         "SetupDiEnumDeviceInterfaces",
                                          "SetupDiGetDeviceInterfaceDetail"};
 // Calls whose failure may leave a listed keyboard without a running reader.
-const Names kMayStopReader = {"CreateEvent",
-                              "AllocZeroed",
-                              "HidP_GetSpecificButtonCaps",
-                              "HidP_GetSpecificValueCaps",
-                              "CreateThread",
-                              "ReadFile",
-                              "WaitForMultipleObjects"};
+const Names kMayStopReader = {"CreateEvent",  "AllocZeroed", "HidP_GetSpecificButtonCaps", "HidP_GetSpecificValueCaps",
+                              "CreateThread", "ReadFile",    "WaitForMultipleObjects"};
 // Calls whose failure may keep the dispatcher from running.
 const Names kMayStopDispatcher = {"CreateEvent", "CreateThread"};
 // Calls whose failure may leave the driver without the key table.

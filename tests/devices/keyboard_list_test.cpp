@@ -40,8 +40,8 @@ std::vector<ArrivalCase> ArrivalCases() {
       {"keyboard collection of the model", sim::ModelKeyboardCollection(1), 0, true},
       {"consumer page, other usage, of the model",
        sim::GenericHidInterface(modelCcPath, 0x1C4F, 0x0002, 0x000C, 0x0002, 3), 0, true},
-      {"other page, usage 1, of the model", sim::GenericHidInterface(modelCcPath, 0x1C4F, 0x0002, 0x0001, 0x0001, 3),
-       0, true},
+      {"other page, usage 1, of the model", sim::GenericHidInterface(modelCcPath, 0x1C4F, 0x0002, 0x0001, 0x0001, 3), 0,
+       true},
       {"path of the model, attributes of another vendor",
        sim::GenericHidInterface(modelCcPath, 0x1C4E, 0x0002, 0x000C, 0x0001, 3), 0, true},
       {"path of the model, attributes of another product",
@@ -210,7 +210,7 @@ TEST_F(KeyboardList, SameInterfaceTwiceHasTwoReadersAndOneRemovalTakesBoth) {
   NoticeArrival(kb);                // a notice that was already pending
   Settle();
   EXPECT_EQ(ListedPaths(), (std::vector<std::u16string>{Upper(kb.consumerControl), Upper(other.consumerControl),
-                                                          Upper(kb.consumerControl)}));
+                                                        Upper(kb.consumerControl)}));
   EXPECT_EQ(sim::HidOpenFileCount(kb.consumerControl), 2);
   EXPECT_EQ(sim::HidPendingReadCount(kb.consumerControl), 2);
   Hold(kb.consumerControl);
@@ -240,10 +240,10 @@ TEST_F(KeyboardList, RemovalOfAPathNeverListedChangesNothing) {
   const std::vector<std::u16string> before = ListedPaths();
   ASSERT_EQ(before.size(), 2u);
   const std::u16string notices[] = {
-      one.keyboard,                           // rejected on arrival
-      sim::ModelConsumerControl(3).path,      // never seen
-      one.consumerControl.substr(0, 40),      // a prefix of a listed path
-      one.consumerControl + u"x",             // a listed path with more after it
+      one.keyboard,                       // rejected on arrival
+      sim::ModelConsumerControl(3).path,  // never seen
+      one.consumerControl.substr(0, 40),  // a prefix of a listed path
+      one.consumerControl + u"x",         // a listed path with more after it
       sim::HidInterfacePath(0x046D, 0xC52B, 1, 2),
   };
   for (const std::u16string& notice : notices) RemoveKeyboardInterface(notice.c_str());
@@ -352,8 +352,8 @@ TEST_F(KeyboardList, UnplugWhileHeldSendsNoModeZeroAndTheEntryWaitsForItsNotice)
 // ---- the start-up scan and the release ----
 
 TEST_F(KeyboardList, ScanOffersEveryInterfaceInEnumerationOrder) {
-  sim::AddHidInterface(sim::GenericHidInterface(sim::HidInterfacePath(0x046D, 0xC52B, 1, 2), 0x046D, 0xC52B, 0x000C,
-                                                0x0001, 3));
+  sim::AddHidInterface(
+      sim::GenericHidInterface(sim::HidInterfacePath(0x046D, 0xC52B, 1, 2), 0x046D, 0xC52B, 0x000C, 0x0001, 3));
   const sim::ModelKeyboardPaths one = sim::AttachModelKeyboard(1);
   sim::AddHidInterface(sim::GenericHidInterface(sim::HidInterfacePath(0x045E, 0x0750, 0, -1), 0x045E, 0x0750, 1, 6, 9));
   const sim::ModelKeyboardPaths two = sim::AttachModelKeyboard(2);
@@ -365,8 +365,8 @@ TEST_F(KeyboardList, ScanOffersEveryInterfaceInEnumerationOrder) {
 // An interface whose enumeration entry failed is stepped over; the keyboard
 // after it is still found.
 TEST_F(KeyboardList, ScanGoesOnPastAnEmptyEntryOfThePathList) {
-  sim::AddHidInterface(sim::GenericHidInterface(sim::HidInterfacePath(0x046D, 0xC52B, 1, 2), 0x046D, 0xC52B, 0x000C,
-                                                0x0001, 3));
+  sim::AddHidInterface(
+      sim::GenericHidInterface(sim::HidInterfacePath(0x046D, 0xC52B, 1, 2), 0x046D, 0xC52B, 0x000C, 0x0001, 3));
   const sim::ModelKeyboardPaths kb = sim::AttachModelKeyboard();  // indices 1 and 2
   sim::FailEnumIndex(0, platform::kErrorInvalidParameter);
   ScanKeyboardInterfaces(nullptr);

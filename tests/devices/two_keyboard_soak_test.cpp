@@ -112,8 +112,8 @@ TEST_F(TwoKeyboardSoak, HotPlugOfTwoKeyboardsWhileBothSourcesSwitchTheLayerAndKe
   layerKey.join();
   typist.join();
   ASSERT_TRUE(sim::WaitForQuiescence());
-  std::printf("[ soak     ] %ld plug rounds, %ld reports taken, %ld code units typed\n", rounds,
-              reportsTaken.load(), unitsTyped.load());
+  std::printf("[ soak     ] %ld plug rounds, %ld reports taken, %ld code units typed\n", rounds, reportsTaken.load(),
+              unitsTyped.load());
   EXPECT_GT(rounds, 10);
   EXPECT_GT(reportsTaken.load(), 0);
   EXPECT_EQ(strayUnits.load(), 0) << "typed code units that no layer key types";

@@ -63,9 +63,8 @@ DWORD InstallAndStart(const std::wstring& sys_path, std::string* failed_step) {
     if (failed_step) *failed_step = "remove earlier service";
     return error;
   }
-  ScHandle service(CreateServiceW(scm.h, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-                                  SERVICE_ERROR_NORMAL, sys_path.c_str(), nullptr, nullptr,
+  ScHandle service(CreateServiceW(scm.h, kServiceName, kServiceName, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, sys_path.c_str(), nullptr, nullptr,
                                   nullptr, nullptr, nullptr));
   if (!service.h) return Fail(failed_step, "CreateServiceW");
   if (!StartServiceW(service.h, 0, nullptr)) {
@@ -92,16 +91,13 @@ DWORD StopAndDelete(DWORD timeout_ms) {
   return stop_error;
 }
 
-ScopedDriver::ScopedDriver(const std::wstring& sys_path) {
-  error_ = InstallAndStart(sys_path, &failed_step_);
-}
+ScopedDriver::ScopedDriver(const std::wstring& sys_path) { error_ = InstallAndStart(sys_path, &failed_step_); }
 
 ScopedDriver::~ScopedDriver() { StopAndDelete(); }
 
 std::vector<uint64_t> LogEntry::TableEvents() const {
   std::vector<uint64_t> events;
-  if (kind != KBDTEST_LOG_DEVICE_CONTROL || code != KBDFILTR_IOCTL_SET_KEY_TABLE ||
-      input.size() != KBDFILTR_TABLE_SIZE)
+  if (kind != KBDTEST_LOG_DEVICE_CONTROL || code != KBDFILTR_IOCTL_SET_KEY_TABLE || input.size() != KBDFILTR_TABLE_SIZE)
     return events;
   for (size_t i = 0; i < KBDFILTR_RECORD_COUNT; ++i) {
     uint64_t v;
@@ -116,16 +112,13 @@ bool ParseLog(const uint8_t* bytes, size_t size, Log* out) {
   if (!bytes || size < sizeof(KbdTestLogHeader)) return false;
   KbdTestLogHeader header;
   std::memcpy(&header, bytes, sizeof(header));
-  if (header.Magic != KBDTEST_LOG_MAGIC || header.UsedBytes < sizeof(header) ||
-      header.UsedBytes > size)
-    return false;
+  if (header.Magic != KBDTEST_LOG_MAGIC || header.UsedBytes < sizeof(header) || header.UsedBytes > size) return false;
   size_t at = sizeof(header);
   for (uint32_t i = 0; i < header.EntryCount; ++i) {
     if (header.UsedBytes - at < sizeof(KbdTestLogEntry)) return false;
     KbdTestLogEntry e;
     std::memcpy(&e, bytes + at, sizeof(e));
-    if (e.Size < sizeof(e) || e.Size % 8 != 0 || e.Size > header.UsedBytes - at ||
-        e.InputLength > e.Size - sizeof(e))
+    if (e.Size < sizeof(e) || e.Size % 8 != 0 || e.Size > header.UsedBytes - at || e.InputLength > e.Size - sizeof(e))
       return false;
     LogEntry entry;
     entry.kind = e.Kind;
@@ -148,9 +141,15 @@ std::string Describe(const LogEntry& entry) {
   char line[64];
   std::string s;
   switch (entry.kind) {
-    case KBDTEST_LOG_CREATE: s = "create"; break;
-    case KBDTEST_LOG_CLEANUP: s = "cleanup"; break;
-    case KBDTEST_LOG_CLOSE: s = "close"; break;
+    case KBDTEST_LOG_CREATE:
+      s = "create";
+      break;
+    case KBDTEST_LOG_CLEANUP:
+      s = "cleanup";
+      break;
+    case KBDTEST_LOG_CLOSE:
+      s = "close";
+      break;
     case KBDTEST_LOG_DEVICE_CONTROL:
       std::snprintf(line, sizeof line, "ioctl 0x%08x in %u", static_cast<unsigned>(entry.code),
                     static_cast<unsigned>(entry.input.size()));
@@ -179,8 +178,8 @@ namespace {
 using QueryCounter = LONG(WINAPI*)(LARGE_INTEGER*, LARGE_INTEGER*);
 
 QueryCounter CounterQuery() {
-  static const auto query = reinterpret_cast<QueryCounter>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryPerformanceCounter")));
+  static const auto query = reinterpret_cast<QueryCounter>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryPerformanceCounter")));
   return query;
 }
 
@@ -202,8 +201,7 @@ TestDevice::~TestDevice() { Close(); }
 
 DWORD TestDevice::Open() {
   Close();
-  handle_ = CreateFileW(kTestDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        0, nullptr);
+  handle_ = CreateFileW(kTestDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   return handle_ == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
 }
 
@@ -212,21 +210,17 @@ void TestDevice::Close() {
   handle_ = INVALID_HANDLE_VALUE;
 }
 
-DWORD TestDevice::Inject(const std::vector<KbdTestTransition>& transitions,
-                         std::vector<uint32_t>* signalled) {
+DWORD TestDevice::Inject(const std::vector<KbdTestTransition>& transitions, std::vector<uint32_t>* signalled) {
   if (signalled) signalled->clear();
-  if (transitions.empty() || transitions.size() > KBDTEST_MAX_TRANSITIONS)
-    return ERROR_INVALID_PARAMETER;
+  if (transitions.empty() || transitions.size() > KBDTEST_MAX_TRANSITIONS) return ERROR_INVALID_PARAMETER;
   // Room for every record of the table at each transition.
   std::vector<uint32_t> out(transitions.size() * KBDFILTR_RECORD_COUNT);
   DWORD returned = 0;
   if (!DeviceIoControl(handle_, KBDTEST_IOCTL_INJECT, const_cast<KbdTestTransition*>(transitions.data()),
-                       static_cast<DWORD>(transitions.size() * sizeof(KbdTestTransition)),
-                       out.data(), static_cast<DWORD>(out.size() * sizeof(uint32_t)), &returned,
-                       nullptr))
+                       static_cast<DWORD>(transitions.size() * sizeof(KbdTestTransition)), out.data(),
+                       static_cast<DWORD>(out.size() * sizeof(uint32_t)), &returned, nullptr))
     return GetLastError();
-  if (returned % sizeof(uint32_t) != 0 || returned > out.size() * sizeof(uint32_t))
-    return ERROR_INVALID_DATA;
+  if (returned % sizeof(uint32_t) != 0 || returned > out.size() * sizeof(uint32_t)) return ERROR_INVALID_DATA;
   if (signalled) signalled->assign(out.begin(), out.begin() + returned / sizeof(uint32_t));
   return ERROR_SUCCESS;
 }
@@ -234,8 +228,8 @@ DWORD TestDevice::Inject(const std::vector<KbdTestTransition>& transitions,
 DWORD TestDevice::ReadLog(Log* out) {
   std::vector<uint8_t> buffer(KBDTEST_LOG_CAPACITY);
   DWORD returned = 0;
-  if (!DeviceIoControl(handle_, KBDTEST_IOCTL_READ_LOG, nullptr, 0, buffer.data(),
-                       static_cast<DWORD>(buffer.size()), &returned, nullptr))
+  if (!DeviceIoControl(handle_, KBDTEST_IOCTL_READ_LOG, nullptr, 0, buffer.data(), static_cast<DWORD>(buffer.size()),
+                       &returned, nullptr))
     return GetLastError();
   return ParseLog(buffer.data(), returned, out) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
@@ -249,8 +243,7 @@ DWORD TestDevice::ClearLog() {
 
 DWORD TestDevice::QueryState(KbdTestState* out) {
   DWORD returned = 0;
-  if (!DeviceIoControl(handle_, KBDTEST_IOCTL_QUERY_STATE, nullptr, 0, out, sizeof(*out), &returned,
-                       nullptr))
+  if (!DeviceIoControl(handle_, KBDTEST_IOCTL_QUERY_STATE, nullptr, 0, out, sizeof(*out), &returned, nullptr))
     return GetLastError();
   return returned == sizeof(*out) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
@@ -264,8 +257,7 @@ DWORD TestDevice::SetNotify(HANDLE event) {
   return ERROR_SUCCESS;
 }
 
-DWORD TestDevice::WaitUntil(const std::function<bool(const KbdTestState&)>& done,
-                            DWORD timeout_ms) {
+DWORD TestDevice::WaitUntil(const std::function<bool(const KbdTestState&)>& done, DWORD timeout_ms) {
   DWORD start = GetTickCount();
   for (;;) {
     KbdTestState state{};

@@ -57,8 +57,7 @@ inline KbdTestTransition Make(uint8_t make_code, bool e0 = false) {
   return KbdTestTransition{make_code, static_cast<unsigned short>(e0 ? KBDTEST_KEY_E0 : 0u)};
 }
 inline KbdTestTransition Break(uint8_t make_code, bool e0 = false) {
-  return KbdTestTransition{make_code,
-                           static_cast<unsigned short>(KBDTEST_KEY_BREAK | (e0 ? KBDTEST_KEY_E0 : 0u))};
+  return KbdTestTransition{make_code, static_cast<unsigned short>(KBDTEST_KEY_BREAK | (e0 ? KBDTEST_KEY_E0 : 0u))};
 }
 
 // One entry of the log.
@@ -109,8 +108,7 @@ class TestDevice {
 
   // Hands the transitions to the driver in order. signalled (optional)
   // receives the indices of the key-table records whose events it set.
-  DWORD Inject(const std::vector<KbdTestTransition>& transitions,
-               std::vector<uint32_t>* signalled = nullptr);
+  DWORD Inject(const std::vector<KbdTestTransition>& transitions, std::vector<uint32_t>* signalled = nullptr);
   DWORD ReadLog(Log* out);
   DWORD ClearLog();
   DWORD QueryState(KbdTestState* out);

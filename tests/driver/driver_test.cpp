@@ -28,13 +28,12 @@ constexpr int kEventCount = 47;
 constexpr uint8_t kLayerKey = 0x76;
 
 // Set-1 scan codes of the character keys, in slot order.
-constexpr uint8_t kScanCodes[kCharacterKeys] = {
-    0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26, 0x32, 0x31, 0x18,
-    0x19, 0x10, 0x13, 0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C, 0x02, 0x03, 0x04, 0x05,
-    0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x1A, 0x1B, 0x35, 0x27, 0x33, 0x34, 0x29};
+constexpr uint8_t kScanCodes[kCharacterKeys] = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23, 0x17, 0x24, 0x25, 0x26,
+                                                0x32, 0x31, 0x18, 0x19, 0x10, 0x13, 0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D,
+                                                0x15, 0x2C, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B,
+                                                0x0C, 0x0D, 0x1A, 0x1B, 0x35, 0x27, 0x33, 0x34, 0x29};
 
-void PutRecord(std::vector<uint8_t>* table, int index, uint32_t action, uint16_t make,
-               uint16_t flags, uint64_t event) {
+void PutRecord(std::vector<uint8_t>* table, int index, uint32_t action, uint16_t make, uint16_t flags, uint64_t event) {
   uint8_t* r = table->data() + index * KBDFILTR_RECORD_SIZE;
   std::memcpy(r, &action, 4);
   std::memcpy(r + 4, &make, 2);
@@ -79,19 +78,16 @@ struct Events {
 };
 
 HANDLE OpenControl() {
-  return CreateFileW(testdriver::kControlDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                     OPEN_EXISTING, 0, nullptr);
+  return CreateFileW(testdriver::kControlDevicePath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
 }
 
 BOOL SendControl(HANDLE control, DWORD code, const void* input, DWORD length) {
   DWORD returned = 0;
-  return DeviceIoControl(control, code, const_cast<void*>(input), length, nullptr, 0, &returned,
-                         nullptr);
+  return DeviceIoControl(control, code, const_cast<void*>(input), length, nullptr, 0, &returned, nullptr);
 }
 
-BOOL SendMode(HANDLE control, uint8_t mode) {
-  return SendControl(control, KBDFILTR_IOCTL_SET_LAYER_MODE, &mode, 1);
-}
+BOOL SendMode(HANDLE control, uint8_t mode) { return SendControl(control, KBDFILTR_IOCTL_SET_LAYER_MODE, &mode, 1); }
 
 // The log as lines, without cleanup entries: Windows sends one before each
 // close, Wine none.
@@ -116,9 +112,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 // whatever the outcome (the ctest cleanup removes it if this process dies).
 class TestDriver : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    driver_ = new testdriver::ScopedDriver();
-  }
+  static void SetUpTestSuite() { driver_ = new testdriver::ScopedDriver(); }
   static void TearDownTestSuite() {
     delete driver_;
     driver_ = nullptr;
@@ -173,8 +167,7 @@ TEST_F(TestDriver, ControlDeviceIsHeldByItsFirstOpenAndEveryOpenAndCloseIsLogged
   ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE));
 
   std::vector<std::string> expected = {
-      "create -> 0x00000000",
-      "ioctl 0x0022210c in 2208 " + Hex(table) + " -> 0x00000000",
+      "create -> 0x00000000", "ioctl 0x0022210c in 2208 " + Hex(table) + " -> 0x00000000",
       "create -> 0xc0000043 other-open",  // STATUS_SHARING_VIOLATION
   };
   HANDLE second = OpenControl();
@@ -220,8 +213,7 @@ TEST_F(TestDriver, SignalsTheTablesEventsByLayerModeUntilTheTableIsRemoved) {
   control_ = OpenControl();
   ASSERT_NE(control_, INVALID_HANDLE_VALUE) << GetLastError();
   const std::vector<uint8_t> table = BuildTable(events_.Values());
-  ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE))
-      << GetLastError();
+  ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE)) << GetLastError();
 
   KbdTestState state{};
   ASSERT_EQ(device_.QueryState(&state), static_cast<DWORD>(ERROR_SUCCESS));
@@ -258,8 +250,7 @@ TEST_F(TestDriver, SignalsTheTablesEventsByLayerModeUntilTheTableIsRemoved) {
 
   ASSERT_TRUE(SendMode(control_, 1)) << GetLastError();
   ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, nullptr, 0)) << GetLastError();
-  EXPECT_EQ(Press({Make(kScanCodes[6]), Break(kScanCodes[6]), Make(kLayerKey), Break(kLayerKey)}),
-            std::vector<int>());
+  EXPECT_EQ(Press({Make(kScanCodes[6]), Break(kScanCodes[6]), Make(kLayerKey), Break(kLayerKey)}), std::vector<int>());
   ASSERT_EQ(device_.QueryState(&state), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(state.TableInstalled, 0u);
 
@@ -361,9 +352,9 @@ TEST_F(TestDriver, EventValuesThatAreNoHandlesAreNeverSignalled) {
   control_ = OpenControl();
   ASSERT_NE(control_, INVALID_HANDLE_VALUE) << GetLastError();
   std::vector<uint64_t> values = events_.Values();
-  values[kLayerPress] = 0x7FFFFFF0;                  // no handle of this process
-  values[5] = 0;                                     // no event at all
-  values[7] = 0xFFFFFFFFFFFFFFFFull;                 // the current-process pseudo handle
+  values[kLayerPress] = 0x7FFFFFF0;   // no handle of this process
+  values[5] = 0;                      // no event at all
+  values[7] = 0xFFFFFFFFFFFFFFFFull;  // the current-process pseudo handle
   const std::vector<uint8_t> table = BuildTable(values);
   ASSERT_TRUE(SendControl(control_, KBDFILTR_IOCTL_SET_KEY_TABLE, table.data(), KBDFILTR_TABLE_SIZE));
   ASSERT_TRUE(SendMode(control_, 1));

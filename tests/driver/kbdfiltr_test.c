@@ -18,9 +18,8 @@
 
 #include "kbdfiltr_test_protocol.h"
 
-NTSYSAPI NTSTATUS NTAPI ZwDuplicateObject(HANDLE SourceProcessHandle, HANDLE SourceHandle,
-                                          HANDLE TargetProcessHandle, PHANDLE TargetHandle,
-                                          ACCESS_MASK DesiredAccess, ULONG HandleAttributes,
+NTSYSAPI NTSTATUS NTAPI ZwDuplicateObject(HANDLE SourceProcessHandle, HANDLE SourceHandle, HANDLE TargetProcessHandle,
+                                          PHANDLE TargetHandle, ACCESS_MASK DesiredAccess, ULONG HandleAttributes,
                                           ULONG Options);
 NTSYSAPI NTSTATUS NTAPI ZwSetEvent(HANDLE EventHandle, PLONG PreviousState);
 
@@ -33,8 +32,8 @@ typedef struct KeyRecord {
   ULONG Action;
   USHORT MakeCode;
   USHORT Flags;
-  ULONG64 Event;  /* the handle value as sent */
-  HANDLE Copy;    /* our duplicate, or NULL */
+  ULONG64 Event; /* the handle value as sent */
+  HANDLE Copy;   /* our duplicate, or NULL */
 } KeyRecord;
 
 static PDEVICE_OBJECT g_control;
@@ -61,13 +60,9 @@ static const WCHAR kControlLink[] = L"\\DosDevices\\kbdfiltr_QX7TL4";
 static const WCHAR kTestName[] = L"\\Device\\kbdfiltr_test_QX7TL4";
 static const WCHAR kTestLink[] = L"\\DosDevices\\kbdfiltr_test_QX7TL4";
 
-static void Lock(void) {
-  KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, NULL);
-}
+static void Lock(void) { KeWaitForSingleObject(&g_lock, Executive, KernelMode, FALSE, NULL); }
 
-static void Unlock(void) {
-  KeReleaseMutex(&g_lock, FALSE);
-}
+static void Unlock(void) { KeReleaseMutex(&g_lock, FALSE); }
 
 static void CopyBytes(void* to, const void* from, SIZE_T n) {
   unsigned char* t = (unsigned char*)to;
@@ -84,13 +79,9 @@ static ULONG ReadU32(const unsigned char* p) {
   return (ULONG)p[0] | ((ULONG)p[1] << 8) | ((ULONG)p[2] << 16) | ((ULONG)p[3] << 24);
 }
 
-static USHORT ReadU16(const unsigned char* p) {
-  return (USHORT)(p[0] | (p[1] << 8));
-}
+static USHORT ReadU16(const unsigned char* p) { return (USHORT)(p[0] | (p[1] << 8)); }
 
-static ULONG64 ReadU64(const unsigned char* p) {
-  return (ULONG64)ReadU32(p) | ((ULONG64)ReadU32(p + 4) << 32);
-}
+static ULONG64 ReadU64(const unsigned char* p) { return (ULONG64)ReadU32(p) | ((ULONG64)ReadU32(p + 4) << 32); }
 
 static void LogClearLocked(void) {
   KbdTestLogHeader* h = (KbdTestLogHeader*)g_log;
@@ -99,12 +90,10 @@ static void LogClearLocked(void) {
   h->UsedBytes = sizeof(KbdTestLogHeader);
 }
 
-static LONGLONG Now(void) {
-  return KeQueryPerformanceCounter(NULL).QuadPart;
-}
+static LONGLONG Now(void) { return KeQueryPerformanceCounter(NULL).QuadPart; }
 
-static void LogLocked(ULONG kind, ULONG code, const void* input, ULONG length, NTSTATUS status,
-                      ULONG pid, int holder, LONGLONG time) {
+static void LogLocked(ULONG kind, ULONG code, const void* input, ULONG length, NTSTATUS status, ULONG pid, int holder,
+                      LONGLONG time) {
   KbdTestLogHeader* h = (KbdTestLogHeader*)g_log;
   ULONG size = (ULONG)((sizeof(KbdTestLogEntry) + length + 7u) & ~7u);
   KbdTestLogEntry* e;
@@ -142,15 +131,11 @@ static void DropTableLocked(void) {
 }
 
 /* Only records whose Action byte 0 is 1 ask for a signal. */
-static int WantsSignal(ULONG action) {
-  return (action & 0xFFu) == 1u;
-}
+static int WantsSignal(ULONG action) { return (action & 0xFFu) == 1u; }
 
 /* Records with a non-zero Action byte 1 are character keys: signalled only
  * while the layer is on. The layer key's records (Action 0x00000001) always. */
-static int NeedsLayer(ULONG action) {
-  return ((action >> 8) & 0xFFu) != 0u;
-}
+static int NeedsLayer(ULONG action) { return ((action >> 8) & 0xFFu) != 0u; }
 
 static NTSTATUS OpenProcessForDuplicates(ULONG pid, HANDLE* process) {
   OBJECT_ATTRIBUTES oa;
@@ -221,9 +206,7 @@ static ULONG TransitionLocked(USHORT make, USHORT flags, ULONG* out, ULONG room)
  * from a process that already ended and so from no thread at all. (Wine does
  * not make an open wait for the driver either: a process that ended right
  * after opening would leave none to ask. Tests do not do that.) */
-static ULONG RequestorPid(void) {
-  return (ULONG)(ULONG_PTR)PsGetCurrentProcessId();
-}
+static ULONG RequestorPid(void) { return (ULONG)(ULONG_PTR)PsGetCurrentProcessId(); }
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
   irp->IoStatus.Status = status;
@@ -242,8 +225,7 @@ static NTSTATUS ControlDevice(PIRP irp, PIO_STACK_LOCATION sp) {
   const LONGLONG arrived = Now();
   ULONG pid = 0;
   int holder;
-  if (sp->MajorFunction == IRP_MJ_CREATE || sp->MajorFunction == IRP_MJ_DEVICE_CONTROL)
-    pid = RequestorPid();
+  if (sp->MajorFunction == IRP_MJ_CREATE || sp->MajorFunction == IRP_MJ_DEVICE_CONTROL) pid = RequestorPid();
   Lock();
   holder = g_control_open && file == g_opener_file;
   switch (sp->MajorFunction) {
@@ -318,8 +300,8 @@ static NTSTATUS SetNotifyLocked(ULONG64 value, ULONG pid) {
   if (value) {
     status = OpenProcessForDuplicates(pid, &process);
     if (!NT_SUCCESS(status)) return status;
-    status = ZwDuplicateObject(process, (HANDLE)(ULONG_PTR)value, KBDTEST_SELF, &copy, 0, 0,
-                               KBDTEST_DUPLICATE_SAME_ACCESS);
+    status =
+        ZwDuplicateObject(process, (HANDLE)(ULONG_PTR)value, KBDTEST_SELF, &copy, 0, 0, KBDTEST_DUPLICATE_SAME_ACCESS);
     ZwClose(process);
     if (!NT_SUCCESS(status)) return STATUS_INVALID_HANDLE;
   }
@@ -335,8 +317,7 @@ static NTSTATUS TestDevice(PIRP irp, PIO_STACK_LOCATION sp) {
   NTSTATUS status = STATUS_SUCCESS;
 
   if (sp->MajorFunction != IRP_MJ_DEVICE_CONTROL) {
-    if (sp->MajorFunction == IRP_MJ_CREATE || sp->MajorFunction == IRP_MJ_CLEANUP ||
-        sp->MajorFunction == IRP_MJ_CLOSE)
+    if (sp->MajorFunction == IRP_MJ_CREATE || sp->MajorFunction == IRP_MJ_CLEANUP || sp->MajorFunction == IRP_MJ_CLOSE)
       return Complete(irp, STATUS_SUCCESS, 0);
     return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
@@ -448,8 +429,7 @@ static void Unload(PDRIVER_OBJECT driver) {
   }
 }
 
-static NTSTATUS MakeDevice(PDRIVER_OBJECT driver, const WCHAR* name, const WCHAR* link,
-                           PDEVICE_OBJECT* out) {
+static NTSTATUS MakeDevice(PDRIVER_OBJECT driver, const WCHAR* name, const WCHAR* link, PDEVICE_OBJECT* out) {
   UNICODE_STRING n, l;
   NTSTATUS status;
   RtlInitUnicodeString(&n, name);

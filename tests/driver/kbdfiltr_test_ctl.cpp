@@ -16,14 +16,12 @@ namespace {
 
 int Report(DWORD error, const char* what) {
   if (error == ERROR_SUCCESS) return 0;
-  std::fprintf(stderr, "kbdfiltr_test_ctl: %s failed, error %lu\n", what,
-               static_cast<unsigned long>(error));
+  std::fprintf(stderr, "kbdfiltr_test_ctl: %s failed, error %lu\n", what, static_cast<unsigned long>(error));
   return 1;
 }
 
 double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
-  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) /
-         static_cast<double>(frequency.QuadPart);
+  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 }  // namespace

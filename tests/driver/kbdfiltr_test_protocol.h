@@ -96,7 +96,7 @@ typedef struct KbdTestLogEntry {
   unsigned int Holder;      /* 1 if the request came through the open that holds
                                the control device, 0 through any other open */
   unsigned int Reserved;
-  long long Time;           /* when the request reached the driver */
+  long long Time; /* when the request reached the driver */
 } KbdTestLogEntry;
 
 /* KBDTEST_IOCTL_QUERY_STATE output. */
@@ -109,8 +109,8 @@ typedef struct KbdTestState {
   int LastDuplicateStatus;     /* NTSTATUS of the last failed attempt, 0 if none */
   unsigned int OwnerProcessId; /* the process whose events the table names */
   unsigned int Reserved;
-  long long LastSignalTime;    /* when an injection last set one of the table's
-                                  events (just before it set it), 0 if never */
+  long long LastSignalTime; /* when an injection last set one of the table's
+                               events (just before it set it), 0 if never */
 } KbdTestState;
 
 #endif

@@ -7,7 +7,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-
 #include "platform/text.h"
 #include "tests/support/top_windows.h"
 
@@ -66,8 +65,8 @@ bool TavloProcess::Launch(const std::wstring& exe, const std::wstring& arguments
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   // Suspended until it is in the job, so that nothing it starts escapes.
-  if (!::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
-                        nullptr, &startup, &info_)) {
+  if (!::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                        &startup, &info_)) {
     *error = Win32Failure("CreateProcessW") + " for " + Narrow(exe);
     return false;
   }

@@ -49,9 +49,9 @@ using testdriver::Break;
 using testdriver::Make;
 using Modes = std::vector<int>;
 
-constexpr DWORD kHeardMs = 3000;    // a report's way to the driver's log
-constexpr DWORD kNoticeMs = 5000;   // a device notice's way to Tavlo
-constexpr DWORD kQuietMs = 250;     // how long "nothing more happens" is watched
+constexpr DWORD kHeardMs = 3000;   // a report's way to the driver's log
+constexpr DWORD kNoticeMs = 5000;  // a device notice's way to Tavlo
+constexpr DWORD kQuietMs = 250;    // how long "nothing more happens" is watched
 
 // The texts of the keys without Shift, in order.
 std::u16string Texts(const std::vector<int>& slots) {
@@ -147,8 +147,8 @@ class TavloWithTestKeyboard : public ::testing::Test {
     box.Clear();
     std::vector<uint32_t> records;
     ASSERT_EQ(device_.Inject(Taps(slots), &records), static_cast<DWORD>(ERROR_SUCCESS));
-    const std::u16string typed = box.PumpUntilLength(expected.empty() ? 1 : expected.size(),
-                                                     expected.empty() ? kQuietMs : 5000);
+    const std::u16string typed =
+        box.PumpUntilLength(expected.empty() ? 1 : expected.size(), expected.empty() ? kQuietMs : 5000);
     EXPECT_EQ(typed, expected) << e2e::Utf8(typed);
   }
 

@@ -231,8 +231,7 @@ TEST_F(TavloWithTestDriver, ShiftAndCapsLockChooseTheTextAsTheKeyboardStateSays)
   // thread the message queue that attaching it needs.
   EXPECT_EQ(Inject(Taps({0})), std::vector<int>{0});
   ASSERT_EQ(box.PumpUntilLength(1, 5000), u"\u028C");
-  ASSERT_GE(e2e::ShareKeyboardState(tavlo_.pid(), ::GetWindowThreadProcessId(window_, nullptr), &error), 1)
-      << error;
+  ASSERT_GE(e2e::ShareKeyboardState(tavlo_.pid(), ::GetWindowThreadProcessId(window_, nullptr), &error), 1) << error;
   e2e::KeyStateReader reader;
   ASSERT_TRUE(reader.Start(&error)) << error;
 

@@ -33,9 +33,9 @@ namespace {
 
 // Hausa "Ɗan ƙasa" (citizen), the Ewe language's name Eʋegbe, the naira.
 const char kSession[] =
-    "shift e shift-up  hold v release  e g b e  space "                // Eʋegbe
+    "shift e shift-up  hold v release  e g b e  space "                       // Eʋegbe
     "shift f24 d f24-up shift-up  a n  space  hold k release  a s a  space "  // Ɗan ƙasa
-    "hold 5 release  2 0";                                               // ₦20
+    "hold 5 release  2 0";                                                    // ₦20
 const char16_t kExpected[] = u"E\u028Begbe \u018Aan \u0199asa \u20A620";
 
 using e2e::Print;

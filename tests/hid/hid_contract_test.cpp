@@ -53,15 +53,15 @@ class HidContract : public ::testing::Test {
 #ifndef _WIN32
     platform::sim::ResetMachine();
     using namespace platform::sim;
-    HidInterface mouse = GenericHidInterface(HidInterfacePath(kWineVendor, 0x0001, -1, -1, u"0&0000&0"),
-                                             kWineVendor, 0x0001, 0x0001, 0x0002, 5);
+    HidInterface mouse = GenericHidInterface(HidInterfacePath(kWineVendor, 0x0001, -1, -1, u"0&0000&0"), kWineVendor,
+                                             0x0001, 0x0001, 0x0002, 5);
     mouse.buttonCaps[0].push_back(ButtonCaps(0x0009, 0, 1, 3));
     mouse.valueCaps[0].push_back(ValueCaps(0x0001, 0, false, 0x30, 0x30, 8));
     mouse.valueCaps[0].push_back(ValueCaps(0x0001, 0, false, 0x31, 0x31, 8));
     mouse.valueCaps[0].push_back(ValueCaps(0x0001, 0, false, 0x38, 0x38, 8));
     AddHidInterface(mouse);
-    HidInterface keyboard = GenericHidInterface(HidInterfacePath(kWineVendor, 0x0002, -1, -1, u"0&0000&1"),
-                                                kWineVendor, 0x0002, 0x0001, 0x0006, 9);
+    HidInterface keyboard = GenericHidInterface(HidInterfacePath(kWineVendor, 0x0002, -1, -1, u"0&0000&1"), kWineVendor,
+                                                0x0002, 0x0001, 0x0006, 9);
     keyboard.caps.OutputReportByteLength = 2;
     keyboard.buttonCaps[0].push_back(ButtonCaps(0x0007, 0, 0xE0, 0xE7));
     keyboard.buttonCaps[0].push_back(ButtonCaps(0x0007, 0, 0x00, 0x65));
@@ -103,8 +103,7 @@ void ExpectTableMatchesCaps(const HidDevice& d, platform::HidpReportType type, c
   const int t = static_cast<int>(type);
   const uint16_t buttons[] = {d.Caps.NumberInputButtonCaps, d.Caps.NumberOutputButtonCaps,
                               d.Caps.NumberFeatureButtonCaps};
-  const uint16_t values[] = {d.Caps.NumberInputValueCaps, d.Caps.NumberOutputValueCaps,
-                             d.Caps.NumberFeatureValueCaps};
+  const uint16_t values[] = {d.Caps.NumberInputValueCaps, d.Caps.NumberOutputValueCaps, d.Caps.NumberFeatureValueCaps};
   const platform::HidpButtonCaps* buttonCaps[] = {d.InputButtonCaps, d.OutputButtonCaps, d.FeatureButtonCaps};
   const platform::HidpValueCaps* valueCaps[] = {d.InputValueCaps, d.OutputValueCaps, d.FeatureValueCaps};
   const HidDataItem* items[] = {d.InputItems, d.OutputItems, d.FeatureItems};
@@ -135,8 +134,7 @@ void ExpectTableMatchesCaps(const HidDevice& d, platform::HidpReportType type, c
     EXPECT_EQ(item.ReportId, b.ReportID) << name;
     EXPECT_EQ(item.UsageMin, b.IsRange ? b.Range.UsageMin : b.NotRange.Usage) << name;
     EXPECT_EQ(item.UsageMax, b.IsRange ? b.Range.UsageMax : b.NotRange.Usage) << name;
-    EXPECT_EQ(item.MaxUsageListLength, platform::HidMaxUsageListLength(type, b.UsagePage, d.PreparsedData))
-        << name;
+    EXPECT_EQ(item.MaxUsageListLength, platform::HidMaxUsageListLength(type, b.UsagePage, d.PreparsedData)) << name;
   }
   for (uint16_t i = 0; i < values[t]; ++i) {
     const auto& v = valueCaps[t][i];
@@ -178,12 +176,12 @@ TEST_F(HidContract, EnumeratesOpensAndLaysOutWinesInterfaces) {
     ExpectTableMatchesCaps(d, platform::HidpReportType::Input, "input");
     ExpectTableMatchesCaps(d, platform::HidpReportType::Output, "output");
     ExpectTableMatchesCaps(d, platform::HidpReportType::Feature, "feature");
-    std::printf("interface %04x:%04x page %04x usage %04x: input %u bytes, %u button + %u value caps, %u items; "
-                "output %u bytes, %u items; feature %u bytes, %u items\n",
-                d.Attributes.VendorID, d.Attributes.ProductID, d.Caps.UsagePage, d.Caps.Usage,
-                d.Caps.InputReportByteLength, d.Caps.NumberInputButtonCaps, d.Caps.NumberInputValueCaps,
-                d.InputItemCount, d.Caps.OutputReportByteLength, d.OutputItemCount, d.Caps.FeatureReportByteLength,
-                d.FeatureItemCount);
+    std::printf(
+        "interface %04x:%04x page %04x usage %04x: input %u bytes, %u button + %u value caps, %u items; "
+        "output %u bytes, %u items; feature %u bytes, %u items\n",
+        d.Attributes.VendorID, d.Attributes.ProductID, d.Caps.UsagePage, d.Caps.Usage, d.Caps.InputReportByteLength,
+        d.Caps.NumberInputButtonCaps, d.Caps.NumberInputValueCaps, d.InputItemCount, d.Caps.OutputReportByteLength,
+        d.OutputItemCount, d.Caps.FeatureReportByteLength, d.FeatureItemCount);
     const platform::HidpCaps caps = d.Caps;
     Close(d);
     EXPECT_EQ(d.Handle, nullptr);
@@ -200,8 +198,9 @@ TEST_F(HidContract, EnumeratesOpensAndLaysOutWinesInterfaces) {
 
 TEST_F(HidContract, AnAbsentPathDoesNotOpen) {
   HidDevice d;
-  EXPECT_EQ(OpenForReading(d, u"\\\\?\\hid#vid_1c4f&pid_0002&mi_01&col02#7&2f3a1b4c&0&0001#"
-                              u"{4d1e55b2-f16f-11cf-88cb-001111000030}"),
+  EXPECT_EQ(OpenForReading(d,
+                           u"\\\\?\\hid#vid_1c4f&pid_0002&mi_01&col02#7&2f3a1b4c&0&0001#"
+                           u"{4d1e55b2-f16f-11cf-88cb-001111000030}"),
             0);
   EXPECT_EQ(d.Handle, nullptr);
   Destroy(d);

@@ -337,9 +337,8 @@ TEST_F(Reader, WithoutEventsOrBufferTheReaderEndsAtOnce) {
   };
   // The record's two events; the input buffer is the first allocation of a
   // build.
-  const Case cases[] = {{"no read event", "CreateEvent", 1},
-                        {"no stop event", "CreateEvent", 2},
-                        {"no input buffer", "AllocZeroed", 1}};
+  const Case cases[] = {
+      {"no read event", "CreateEvent", 1}, {"no stop event", "CreateEvent", 2}, {"no input buffer", "AllocZeroed", 1}};
   for (const Case& c : cases) {
     const bool eventCase = std::string(c.call) == "CreateEvent";
     if (eventCase) sim::FailCall(c.call, c.nth);

@@ -119,8 +119,8 @@ bool WriteInf(std::wstring* error) {
   if (folder.empty()) return Fail(error, LastErrorText(L"GetTempPathW"));
   if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
     return Fail(error, LastErrorText(L"CreateDirectoryW"));
-  HANDLE file = CreateFileW(InfPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(InfPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(error, LastErrorText(L"CreateFileW(inf)"));
   DWORD written = 0;
   BOOL ok = WriteFile(file, kInfText, sizeof(kInfText) - 1, &written, nullptr);
@@ -134,9 +134,7 @@ std::vector<std::wstring> MultiSzProperty(HDEVINFO set, SP_DEVINFO_DATA* data, D
   std::vector<std::wstring> out;
   BYTE buffer[2048] = {};
   DWORD type = 0;
-  if (!SetupDiGetDeviceRegistryPropertyW(set, data, property, &type, buffer, sizeof(buffer) - 4,
-                                         nullptr))
-    return out;
+  if (!SetupDiGetDeviceRegistryPropertyW(set, data, property, &type, buffer, sizeof(buffer) - 4, nullptr)) return out;
   const wchar_t* p = reinterpret_cast<const wchar_t*>(buffer);
   const wchar_t* end = p + (sizeof(buffer) - 4) / sizeof(wchar_t);
   while (p < end && *p != 0) {
@@ -162,8 +160,7 @@ bool IsChildNode(HDEVINFO set, SP_DEVINFO_DATA* data) {
   if (!SetupDiGetDeviceInstanceIdW(set, data, instance, kMaxDeviceId, nullptr)) return false;
   std::wstring id = Lower(instance);
   const std::wstring child = Lower(std::wstring(L"HID\\") + kDeviceName + L"\\");
-  return id.compare(0, child.size(), child) == 0 &&
-         id.find(L'\\', child.size()) == std::wstring::npos;
+  return id.compare(0, child.size(), child) == 0 && id.find(L'\\', child.size()) == std::wstring::npos;
 }
 
 bool ContainsPath(const std::vector<std::wstring>& paths, const std::wstring& path) {
@@ -188,8 +185,7 @@ bool InstallNodeDriver(HDEVINFO set, SP_DEVINFO_DATA* data, std::wstring* error)
     return Fail(error, LastErrorText(L"SetupDiSetDeviceInstallParamsW"));
   if (!SetupDiBuildDriverInfoList(set, data, SPDIT_COMPATDRIVER))
     return Fail(error, LastErrorText(L"SetupDiBuildDriverInfoList"));
-  if (!SetupDiSelectBestCompatDrv(set, data))
-    return Fail(error, LastErrorText(L"SetupDiSelectBestCompatDrv"));
+  if (!SetupDiSelectBestCompatDrv(set, data)) return Fail(error, LastErrorText(L"SetupDiSelectBestCompatDrv"));
   if (!SetupDiCallClassInstaller(DIF_INSTALLDEVICE, set, data))
     return Fail(error, LastErrorText(L"SetupDiCallClassInstaller(DIF_INSTALLDEVICE)"));
   return true;
@@ -242,8 +238,7 @@ std::vector<std::wstring> InstalledInfCopies() {
     DWORD got = 0;
     ReadFile(file, head, sizeof(head) - 1, &got, nullptr);
     CloseHandle(file);
-    if (std::string(head, got).find("The test keyboard of Tavlo's tests") != std::string::npos)
-      out.push_back(path);
+    if (std::string(head, got).find("The test keyboard of Tavlo's tests") != std::string::npos) out.push_back(path);
   } while (FindNextFileW(search, &found));
   FindClose(search);
   return out;
@@ -252,13 +247,13 @@ std::vector<std::wstring> InstalledInfCopies() {
 // One call on the driver's control device with a 4-byte result; -1 when the
 // device cannot be reached or refuses the call.
 int ControlCall(DWORD code, const void* in, DWORD in_length) {
-  HANDLE control = CreateFileW(TESTKBD_CONTROL_WIN32_PATH, GENERIC_READ | GENERIC_WRITE, 0,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE control = CreateFileW(TESTKBD_CONTROL_WIN32_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (control == INVALID_HANDLE_VALUE) return -1;
   ULONG result = 0;
   DWORD returned = 0;
-  BOOL ok = DeviceIoControl(control, code, const_cast<void*>(in), in_length, &result,
-                            sizeof(result), &returned, nullptr);
+  BOOL ok =
+      DeviceIoControl(control, code, const_cast<void*>(in), in_length, &result, sizeof(result), &returned, nullptr);
   CloseHandle(control);
   if (!ok || returned != sizeof(result)) return -1;
   return static_cast<int>(result);
@@ -286,8 +281,7 @@ int HoldsKeyboard(const std::wstring& instance_id) {
 // The interface is usable once it opens: it is listed a moment before its
 // name leads to the device.
 bool Opens(const std::wstring& path) {
-  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   CloseHandle(h);
   return true;
@@ -306,8 +300,7 @@ bool InstallDriver(std::wstring* error) {
   if (image.empty()) return Fail(error, L"the driver image tavlo_testkbd.sys was not found");
   std::wstring target = SystemDriverPath();
   if (target.empty()) return Fail(error, LastErrorText(L"GetSystemDirectoryW"));
-  if (!CopyFileW(image.c_str(), target.c_str(), FALSE))
-    return Fail(error, LastErrorText(L"CopyFileW(driver)"));
+  if (!CopyFileW(image.c_str(), target.c_str(), FALSE)) return Fail(error, LastErrorText(L"CopyFileW(driver)"));
   return WriteInf(error);
 }
 
@@ -324,9 +317,7 @@ std::vector<std::wstring> KeyboardInterfacePaths() {
       BYTE bytes[4096];
     } buffer = {};
     buffer.detail.cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!SetupDiGetDeviceInterfaceDetailW(set, &iface, &buffer.detail, sizeof(buffer) - 4, nullptr,
-                                          nullptr))
-      continue;
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &iface, &buffer.detail, sizeof(buffer) - 4, nullptr, nullptr)) continue;
     std::wstring path(buffer.detail.DevicePath);
     if (Lower(path).find(kInterfaceTag) != std::wstring::npos) out.push_back(path);
   }
@@ -343,8 +334,7 @@ bool Plug(Keyboard* out, std::wstring* error, DWORD timeout_ms) {
   bool ok = true;
   bool registered = false;
   wchar_t instance[kMaxDeviceId] = {};
-  if (!SetupDiCreateDeviceInfoW(set, kDeviceName, &GUID_DEVCLASS_HIDCLASS, nullptr, nullptr,
-                                DICD_GENERATE_ID, &data)) {
+  if (!SetupDiCreateDeviceInfoW(set, kDeviceName, &GUID_DEVCLASS_HIDCLASS, nullptr, nullptr, DICD_GENERATE_ID, &data)) {
     ok = Fail(error, LastErrorText(L"SetupDiCreateDeviceInfoW"));
   }
   if (ok) {
@@ -352,8 +342,7 @@ bool Plug(Keyboard* out, std::wstring* error, DWORD timeout_ms) {
     wchar_t ids[64] = {};
     wcscpy(ids, kHardwareId);
     DWORD size = static_cast<DWORD>((wcslen(kHardwareId) + 2) * sizeof(wchar_t));
-    if (!SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID,
-                                           reinterpret_cast<const BYTE*>(ids), size))
+    if (!SetupDiSetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, reinterpret_cast<const BYTE*>(ids), size))
       ok = Fail(error, LastErrorText(L"SetupDiSetDeviceRegistryPropertyW"));
   }
   if (ok) {
@@ -404,11 +393,9 @@ bool Unplug(const Keyboard& keyboard, std::wstring* error, DWORD timeout_ms) {
   // Done when the interface is gone and the driver has let go of the
   // keyboard, which is the last step of the removal.
   DWORD start = GetTickCount();
-  while ((!keyboard.interface_path.empty() &&
-          ContainsPath(KeyboardInterfacePaths(), keyboard.interface_path)) ||
+  while ((!keyboard.interface_path.empty() && ContainsPath(KeyboardInterfacePaths(), keyboard.interface_path)) ||
          HoldsKeyboard(keyboard.instance_id) == 1) {
-    if (GetTickCount() - start > timeout_ms)
-      return Fail(error, L"the keyboard is still present after removal");
+    if (GetTickCount() - start > timeout_ms) return Fail(error, L"the keyboard is still present after removal");
     Sleep(5);
   }
   return true;
@@ -467,8 +454,7 @@ bool CleanUp(std::wstring* error) {
 
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager != nullptr) {
-    SC_HANDLE service =
-        OpenServiceW(manager, TESTKBD_SERVICE_NAME, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
+    SC_HANDLE service = OpenServiceW(manager, TESTKBD_SERVICE_NAME, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
     if (service != nullptr) {
       SERVICE_STATUS status = {};
       ControlService(service, SERVICE_CONTROL_STOP, &status);

@@ -54,8 +54,8 @@ struct Handle {
 };
 
 HANDLE OpenInterface(const std::wstring& path) {
-  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 // One overlapped read of an input report, started at construction.
@@ -178,12 +178,10 @@ TEST_F(TestKeyboard, PluggedKeyboardIsListedWithItsIdentityAndConsumerCollection
   ASSERT_TRUE(testkbd::KeyboardInterfacePaths().empty());
   Keyboard k;
   ASSERT_TRUE(PlugOne(&k));
-  EXPECT_NE(Lower(k.interface_path).find(L"vid_1c4f&pid_0002"), std::wstring::npos)
-      << Narrow(k.interface_path);
+  EXPECT_NE(Lower(k.interface_path).find(L"vid_1c4f&pid_0002"), std::wstring::npos) << Narrow(k.interface_path);
   EXPECT_TRUE(Listed(k.interface_path));
   EXPECT_EQ(testkbd::CountKeyboards(), 1);
-  std::printf("[ info ] node %s, interface %s\n", Narrow(k.instance_id).c_str(),
-              Narrow(k.interface_path).c_str());
+  std::printf("[ info ] node %s, interface %s\n", Narrow(k.instance_id).c_str(), Narrow(k.interface_path).c_str());
 
   Handle device(OpenInterface(k.interface_path));
   ASSERT_TRUE(device.valid()) << GetLastError();
@@ -227,8 +225,7 @@ TEST_F(TestKeyboard, PushedReportsArriveExactlyAndInOrder) {
       {0x01, 0xFE, 0x00},  // layer key held
       {0x01, 0x00, 0x00},  // released
       {0x01, 0xFD, 0x00},  // other values pass through unchanged
-      {0x01, 0x00, 0xFE},
-      {0x01, 0xFF, 0x03},
+      {0x01, 0x00, 0xFE}, {0x01, 0xFF, 0x03},
   };
   // One at a time, with the read already waiting.
   for (const auto& report : reports) {
@@ -278,8 +275,8 @@ class NoticeWindow {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"TavloTestKeyboardNotices";
     RegisterClassW(&wc);
-    hwnd_ = CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
-                            wc.hInstance, nullptr);
+    hwnd_ =
+        CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
     if (hwnd_ == nullptr) return;
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
@@ -322,8 +319,7 @@ class NoticeWindow {
       if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE &&
           header->dbch_size > offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) {
         auto* iface = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(lp);
-        size_t room = (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) /
-                      sizeof(wchar_t);
+        size_t room = (header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
         size_t n = 0;
         while (n < room && iface->dbcc_name[n] != 0) ++n;
         self->notices_.push_back({wp, std::wstring(iface->dbcc_name, n)});
@@ -368,8 +364,7 @@ TEST_F(TestKeyboard, UnplugFailsThePendingReadAndPluggingAgainWorks) {
     ASSERT_TRUE(UnplugOne(k));
     ASSERT_TRUE(read.Wait(5000)) << "the pending read outlived the unplug";
     EXPECT_FALSE(read.ok());
-    std::printf("[ info ] pending read after unplug failed with error %lu\n",
-                static_cast<unsigned long>(read.error()));
+    std::printf("[ info ] pending read after unplug failed with error %lu\n", static_cast<unsigned long>(read.error()));
     // The handle stays closable and further reads fail.
     PendingRead after(device.h);
     if (after.started()) {
@@ -463,8 +458,8 @@ TEST_F(TestKeyboard, CleanUpRemovesNodesServiceAndFiles) {
   int left = 0;
   for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &data); ++i) {
     wchar_t ids[512] = {};
-    if (SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, nullptr,
-                                          reinterpret_cast<BYTE*>(ids), sizeof(ids) - 4, nullptr) &&
+    if (SetupDiGetDeviceRegistryPropertyW(set, &data, SPDRP_HARDWAREID, nullptr, reinterpret_cast<BYTE*>(ids),
+                                          sizeof(ids) - 4, nullptr) &&
         Lower(ids) == L"tavlo\\testkeyboard")
       ++left;
     // Nor the HID class driver's child nodes, HID\VID_1C4F&PID_0002\<n>.

@@ -75,18 +75,18 @@ NTSTATUS NTAPI HidRegisterMinidriver(HID_MINIDRIVER_REGISTRATION* registration);
 /* ---- The keyboard ------------------------------------------------------- */
 
 static const UCHAR kReportDescriptor[] = {
-    0x05, 0x0C,        /* Usage Page (Consumer) */
-    0x09, 0x01,        /* Usage (Consumer Control) */
-    0xA1, 0x01,        /* Collection (Application) */
-    0x85, 0x01,        /*   Report ID (1) */
-    0x15, 0x00,        /*   Logical Minimum (0) */
-    0x26, 0xFF, 0x03,  /*   Logical Maximum (0x3FF) */
-    0x19, 0x00,        /*   Usage Minimum (0) */
-    0x2A, 0xFF, 0x03,  /*   Usage Maximum (0x3FF) */
-    0x75, 0x10,        /*   Report Size (16) */
-    0x95, 0x01,        /*   Report Count (1) */
-    0x81, 0x00,        /*   Input (Data, Array, Absolute) */
-    0xC0,              /* End Collection */
+    0x05, 0x0C,       /* Usage Page (Consumer) */
+    0x09, 0x01,       /* Usage (Consumer Control) */
+    0xA1, 0x01,       /* Collection (Application) */
+    0x85, 0x01,       /*   Report ID (1) */
+    0x15, 0x00,       /*   Logical Minimum (0) */
+    0x26, 0xFF, 0x03, /*   Logical Maximum (0x3FF) */
+    0x19, 0x00,       /*   Usage Minimum (0) */
+    0x2A, 0xFF, 0x03, /*   Usage Maximum (0x3FF) */
+    0x75, 0x10,       /*   Report Size (16) */
+    0x95, 0x01,       /*   Report Count (1) */
+    0x81, 0x00,       /*   Input (Data, Array, Absolute) */
+    0xC0,             /* End Collection */
 };
 
 typedef struct {
@@ -96,20 +96,20 @@ typedef struct {
 
 /* The minidriver's part of each device's extension. */
 typedef struct {
-  PDEVICE_OBJECT Device;    /* the functional device the class driver made */
+  PDEVICE_OBJECT Device;                /* the functional device the class driver made */
   WCHAR Instance[TESTKBD_MAX_INSTANCE]; /* the device node's instance, e.g. 0001 */
-  LIST_ENTRY Link;          /* in g_keyboards from AddDevice to removal */
+  LIST_ENTRY Link;                      /* in g_keyboards from AddDevice to removal */
   BOOLEAN Listed;
-  BOOLEAN Removed;          /* surprise-removed or removed: reads fail */
-  LIST_ENTRY PendingReads;  /* IRPs of IOCTL_HID_READ_REPORT */
+  BOOLEAN Removed;         /* surprise-removed or removed: reads fail */
+  LIST_ENTRY PendingReads; /* IRPs of IOCTL_HID_READ_REPORT */
   QUEUED_REPORT Queue[TESTKBD_QUEUE_DEPTH];
   ULONG QueueHead;
   ULONG QueueCount;
 } KEYBOARD;
 
-static KSPIN_LOCK g_lock;          /* guards g_keyboards and every KEYBOARD */
+static KSPIN_LOCK g_lock; /* guards g_keyboards and every KEYBOARD */
 static LIST_ENTRY g_keyboards;
-static PDEVICE_OBJECT g_control;   /* the side channel */
+static PDEVICE_OBJECT g_control; /* the side channel */
 static BOOLEAN g_link_created;
 
 /* The class driver's entries, saved after registration; the control device
@@ -230,8 +230,7 @@ static void EndReads(KEYBOARD* keyboard, BOOLEAN removed, BOOLEAN unlist) {
     RemoveEntryList(&keyboard->Link);
     keyboard->Listed = FALSE;
   }
-  while ((irp = PopReadLocked(keyboard)) != NULL)
-    InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
+  while ((irp = PopReadLocked(keyboard)) != NULL) InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
   KeReleaseSpinLock(&g_lock, irql);
   while (!IsListEmpty(&done)) {
     PLIST_ENTRY entry = RemoveHeadList(&done);
@@ -241,10 +240,17 @@ static void EndReads(KEYBOARD* keyboard, BOOLEAN removed, BOOLEAN unlist) {
 
 static ULONG StringFor(ULONG id, const WCHAR** text) {
   switch (id & 0xFFFF) {
-    case HID_STRING_ID_IMANUFACTURER: *text = L"Tavlo tests"; break;
-    case HID_STRING_ID_IPRODUCT: *text = L"Tavlo test keyboard"; break;
-    case HID_STRING_ID_ISERIALNUMBER: *text = L"TESTKBD0001"; break;
-    default: return 0;
+    case HID_STRING_ID_IMANUFACTURER:
+      *text = L"Tavlo tests";
+      break;
+    case HID_STRING_ID_IPRODUCT:
+      *text = L"Tavlo test keyboard";
+      break;
+    case HID_STRING_ID_ISERIALNUMBER:
+      *text = L"TESTKBD0001";
+      break;
+    default:
+      return 0;
   }
   {
     ULONG n = 0;
@@ -388,13 +394,11 @@ static void QueryInstance(PDEVICE_OBJECT pdo, WCHAR* out) {
 }
 
 static NTSTATUS NTAPI AddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT device) {
-  KEYBOARD* keyboard =
-      (KEYBOARD*)((HID_DEVICE_EXTENSION*)device->DeviceExtension)->MiniDeviceExtension;
+  KEYBOARD* keyboard = (KEYBOARD*)((HID_DEVICE_EXTENSION*)device->DeviceExtension)->MiniDeviceExtension;
   KIRQL irql;
   (void)driver;
   keyboard->Device = device;
-  QueryInstance(((HID_DEVICE_EXTENSION*)device->DeviceExtension)->PhysicalDeviceObject,
-                keyboard->Instance);
+  QueryInstance(((HID_DEVICE_EXTENSION*)device->DeviceExtension)->PhysicalDeviceObject, keyboard->Instance);
   InitializeListHead(&keyboard->PendingReads);
   keyboard->Removed = FALSE;
   keyboard->QueueHead = 0;
@@ -441,8 +445,7 @@ static ULONG PushReport(const UCHAR* report, ULONG length, const WCHAR* target) 
       InsertTailList(&done, &irp->Tail.Overlay.ListEntry);
       ++taken;
     } else if (keyboard->QueueCount < TESTKBD_QUEUE_DEPTH) {
-      QUEUED_REPORT* slot =
-          &keyboard->Queue[(keyboard->QueueHead + keyboard->QueueCount) % TESTKBD_QUEUE_DEPTH];
+      QUEUED_REPORT* slot = &keyboard->Queue[(keyboard->QueueHead + keyboard->QueueCount) % TESTKBD_QUEUE_DEPTH];
       CopyBytes(slot->bytes, report, length);
       slot->length = length;
       keyboard->QueueCount++;
@@ -493,8 +496,7 @@ static NTSTATUS ControlDeviceControl(PIRP irp) {
     case IOCTL_TESTKBD_PUSH_REPORT:
       if (buffer == NULL || in_length == 0 || in_length > TESTKBD_MAX_REPORT)
         return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-      if (out_length != 0 && out_length < sizeof(ULONG))
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+      if (out_length != 0 && out_length < sizeof(ULONG)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
       /* The system buffer holds input and output: copy the report first. */
       CopyBytes(report, buffer, in_length);
       result = PushReport(report, in_length, NULL);
@@ -504,8 +506,7 @@ static NTSTATUS ControlDeviceControl(PIRP irp) {
     case IOCTL_TESTKBD_PUSH_REPORT_TO: {
       TESTKBD_TARGETED_REPORT targeted;
       if (buffer == NULL || in_length != sizeof(targeted)) return Complete(irp, STATUS_INVALID_PARAMETER, 0);
-      if (out_length != 0 && out_length < sizeof(ULONG))
-        return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+      if (out_length != 0 && out_length < sizeof(ULONG)) return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
       CopyBytes((UCHAR*)&targeted, buffer, sizeof(targeted));
       targeted.Instance[TESTKBD_MAX_INSTANCE - 1] = 0;
       if (targeted.Length == 0 || targeted.Length > TESTKBD_MAX_REPORT)
@@ -617,8 +618,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
   driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
   driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchCleanup;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchDeviceControl;
-  if ((g_class_read = driver->MajorFunction[IRP_MJ_READ]) != NULL)
-    driver->MajorFunction[IRP_MJ_READ] = DispatchRead;
+  if ((g_class_read = driver->MajorFunction[IRP_MJ_READ]) != NULL) driver->MajorFunction[IRP_MJ_READ] = DispatchRead;
   if ((g_class_write = driver->MajorFunction[IRP_MJ_WRITE]) != NULL)
     driver->MajorFunction[IRP_MJ_WRITE] = DispatchWrite;
 

@@ -149,7 +149,7 @@ TEST_F(LinkTest, ShutdownWaitsForABusyDispatcher) {
   Settle();
   sim::PressScanCode(kLayerKey);
   Settle();
-  sim::HoldInput(true);  // a slow input stream
+  sim::HoldInput(true);      // a slow input stream
   sim::PressScanCode(0x30);  // B
   ASSERT_TRUE(sim::WaitForHeldSendInput());
 

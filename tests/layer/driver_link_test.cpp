@@ -124,10 +124,10 @@ TEST_F(LinkTest, MissingDriverShowsOneBoxAndNeverTalksToTheDriver) {
   EXPECT_EQ(sim::ControlCallCount(), 0u);
   EXPECT_EQ(sim::FilterOpenCount(), 0);
   EXPECT_EQ(sim::SentInputCount(), 0u);
-  EXPECT_EQ(sim::TraceLines(),
-            (std::vector<std::string>{"driver open failed",
-                                      "debug Tavlo: CreateFileW \\\\.\\kbdfiltr_QX7TL4 failed, error 2",
-                                      "message-box \"Detected that the driver is not fully installed!\" style 0x00040000"}));
+  EXPECT_EQ(
+      sim::TraceLines(),
+      (std::vector<std::string>{"driver open failed", "debug Tavlo: CreateFileW \\\\.\\kbdfiltr_QX7TL4 failed, error 2",
+                                "message-box \"Detected that the driver is not fully installed!\" style 0x00040000"}));
   DriverHandle = nullptr;
 }
 
@@ -208,11 +208,25 @@ TEST_F(LinkTest, OnlyShiftsDownBitAndCapsLocksToggleCount) {
     bool caps;
   };
   const Case cases[] = {
-      {"Shift pressed once and released (toggle on)", [] { sim::SetShiftDown(true); sim::SetShiftDown(false); },
+      {"Shift pressed once and released (toggle on)",
+       [] {
+         sim::SetShiftDown(true);
+         sim::SetShiftDown(false);
+       },
        false, false},
       {"Shift held, toggle off", [] { sim::SetShiftDown(true); }, true, false},
-      {"Shift held, toggle on", [] { sim::SetShiftDown(false); sim::SetShiftDown(true); }, true, false},
-      {"Caps Lock key held, toggle on", [] { sim::SetShiftDown(false); sim::SetCapsLockKeyDown(true); }, false, true},
+      {"Shift held, toggle on",
+       [] {
+         sim::SetShiftDown(false);
+         sim::SetShiftDown(true);
+       },
+       true, false},
+      {"Caps Lock key held, toggle on",
+       [] {
+         sim::SetShiftDown(false);
+         sim::SetCapsLockKeyDown(true);
+       },
+       false, true},
       {"Caps Lock released, toggle on", [] { sim::SetCapsLockKeyDown(false); }, false, true},
       {"Caps Lock key held, toggle off", [] { sim::SetCapsLockKeyDown(true); }, false, false},
       {"Caps Lock held with toggle off, Shift held", [] { sim::SetShiftDown(true); }, true, false},
@@ -225,8 +239,8 @@ TEST_F(LinkTest, OnlyShiftsDownBitAndCapsLocksToggleCount) {
     sim::ClearSentInputs();
     Tap(LayerKeyMap[letter].ScanCode);
     Tap(LayerKeyMap[digit].ScanCode);
-    EXPECT_EQ(sim::TypedText(), std::u16string(ChooseLayerText(letter, c.shift, c.caps)) +
-                                    ChooseLayerText(digit, c.shift, c.caps));
+    EXPECT_EQ(sim::TypedText(),
+              std::u16string(ChooseLayerText(letter, c.shift, c.caps)) + ChooseLayerText(digit, c.shift, c.caps));
   }
 }
 

@@ -52,7 +52,9 @@ std::vector<uint8_t> BytesOf(const KeyFilterTable& table) {
   return bytes;
 }
 
-platform::Handle FakeHandle(uint64_t value) { return reinterpret_cast<platform::Handle>(static_cast<uintptr_t>(value)); }
+platform::Handle FakeHandle(uint64_t value) {
+  return reinterpret_cast<platform::Handle>(static_cast<uintptr_t>(value));
+}
 
 }  // namespace
 
@@ -63,10 +65,10 @@ TEST(ScanCodeFlags, Rows) {
     uint16_t release;
   };
   const Row rows[] = {
-      {0x1E, 0, 1}, {0x76, 0, 1}, {0x00, 0, 1}, {0x7F, 0, 1},  // plain keys
-      {0x45, 4, 5},                                            // E1 (Pause)
-      {0x71, 1, 1}, {0x72, 1, 1},                              // always a break
-      {0xB6, 0, 1}, {0xC5, 0, 1},                              // bit 7 set but no E0
+      {0x1E, 0, 1}, {0x76, 0, 1}, {0x00, 0, 1}, {0x7F, 0, 1},                // plain keys
+      {0x45, 4, 5},                                                          // E1 (Pause)
+      {0x71, 1, 1}, {0x72, 1, 1},                                            // always a break
+      {0xB6, 0, 1}, {0xC5, 0, 1},                                            // bit 7 set but no E0
       {0xC8, 2, 3}, {0x80, 2, 3}, {0xFF, 2, 3}, {0xB5, 2, 3}, {0xC6, 2, 3},  // E0 keys
   };
   for (const Row& row : rows) {
@@ -111,7 +113,8 @@ TEST(KeyFilterTable, ThirtyTwoBitHandlesAreSignExtended) {
   platform::Handle events[kLayerSlotCount];
   for (int i = 0; i < kLayerSlotCount; ++i) {
     // Alternate handles with bit 31 set and plain small ones.
-    const uint64_t value = (i % 2) ? 0x80000000u + 8 * static_cast<uint64_t>(i) : 0x7FFFFF00u + 4 * static_cast<uint64_t>(i);
+    const uint64_t value =
+        (i % 2) ? 0x80000000u + 8 * static_cast<uint64_t>(i) : 0x7FFFFF00u + 4 * static_cast<uint64_t>(i);
     events[i] = FakeHandle(value);
   }
   KeyFilterTable table;

@@ -232,13 +232,16 @@ long RunCommand(const std::wstring& command_line, DWORD timeout_ms = 120000) {
   return code;
 }
 
-std::wstring LogPath(const std::string& name) { return e2e::WindowsPath((Env("TAVLO_PACKAGE_LOGS") + "/" + name).c_str()); }
+std::wstring LogPath(const std::string& name) {
+  return e2e::WindowsPath((Env("TAVLO_PACKAGE_LOGS") + "/" + name).c_str());
+}
 
 // msiexec's log: UTF-16 when msiexec writes it this way, else bytes.
 std::string ReadLog(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+  if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(bytes[1]) == 0xFE) {
     std::string text;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
       const unsigned code = static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
@@ -251,8 +254,8 @@ std::string ReadLog(const std::wstring& path) {
 
 // msiexec with a package, options and a log of its own; its exit code.
 long Msiexec(const char* action, const std::string& package, const std::wstring& options, const std::string& log) {
-  return RunCommand(L"msiexec.exe " + Widen(action) + L" \"" + e2e::WindowsPath(package.c_str()) + L"\" /qn " + options +
-             L" /l*v \"" + LogPath(log) + L"\"");
+  return RunCommand(L"msiexec.exe " + Widen(action) + L" \"" + e2e::WindowsPath(package.c_str()) + L"\" /qn " +
+                    options + L" /l*v \"" + LogPath(log) + L"\"");
 }
 
 // Holds every thread of a process for a while, then lets it go on: an

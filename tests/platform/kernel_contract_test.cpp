@@ -174,12 +174,9 @@ TEST(HandleWidening, SignExtendsThirtyTwoBitHandles) {
     unsigned width;
     uint64_t expected;
   } cases[] = {
-      {0x0000007Cu, 32, 0x000000000000007Cull},
-      {0x7FFFFFFCu, 32, 0x000000007FFFFFFCull},
-      {0x80000004u, 32, 0xFFFFFFFF80000004ull},
-      {0xFFFFFFFFu, 32, 0xFFFFFFFFFFFFFFFFull},
-      {0x00000000FFFFFFFFull, 64, 0x00000000FFFFFFFFull},
-      {0x8000000000000010ull, 64, 0x8000000000000010ull},
+      {0x0000007Cu, 32, 0x000000000000007Cull},           {0x7FFFFFFCu, 32, 0x000000007FFFFFFCull},
+      {0x80000004u, 32, 0xFFFFFFFF80000004ull},           {0xFFFFFFFFu, 32, 0xFFFFFFFFFFFFFFFFull},
+      {0x00000000FFFFFFFFull, 64, 0x00000000FFFFFFFFull}, {0x8000000000000010ull, 64, 0x8000000000000010ull},
   };
   for (const Case& c : cases) EXPECT_EQ(SignExtendHandleValue(c.value, c.width), c.expected) << std::hex << c.value;
   EXPECT_EQ(WidenHandle(InvalidHandle()), 0xFFFFFFFFFFFFFFFFull);

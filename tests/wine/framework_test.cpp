@@ -139,8 +139,7 @@ TEST(FrameworkApp, RestartRegistrationNeedsTheFlagAndControlContainerIsRecorded)
   app->m_dwRestartManagerSupportFlags = AFX_RESTART_MANAGER_SUPPORT_RESTART;
   app->InitInstance();
   // Registered where the system has RegisterApplicationRestart.
-  const bool available =
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart") != nullptr;
+  const bool available = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "RegisterApplicationRestart") != nullptr;
   EXPECT_EQ(app->m_bRegisteredForRestart != FALSE, available);
   AfxEnableControlContainer();
   EXPECT_TRUE(AfxControlContainerEnabled());

@@ -51,8 +51,8 @@ PROCESS_INFORMATION StartProgram(const std::wstring& path, const std::wstring& a
   PROCESS_INFORMATION info{};
   std::vector<wchar_t> buffer(line.begin(), line.end());
   buffer.push_back(L'\0');
-  EXPECT_TRUE(::CreateProcessW(path.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &info))
+  EXPECT_TRUE(
+      ::CreateProcessW(path.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
       << "cannot start " << std::string(path.begin(), path.end());
   return info;
 }
@@ -180,7 +180,8 @@ class TavloProcess : public ::testing::Test {
   // the spy host of the instance's bitness.
   void Spy(const Running& r) {
     if (!mapping_) {
-      mapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SpyLog), kSpyMappingName);
+      mapping_ =
+          ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SpyLog), kSpyMappingName);
       ASSERT_NE(mapping_, nullptr);
       log_ = static_cast<SpyLog*>(::MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, sizeof(SpyLog)));
       ASSERT_NE(log_, nullptr);
@@ -479,7 +480,8 @@ TEST_F(TavloProcess, ForeignDeviceBroadcastsAreIgnored) {
     const wchar_t name[] = L"\\\\?\\HID#VID_1C4F&PID_0002&MI_01&Col01#1&2&3&4#{4d1e55b2-f16f-11cf-88cb-001111000030}";
     static_assert(sizeof name <= sizeof b.header.dbcc_name + sizeof b.rest, "room for the name");
     memcpy(b.header.dbcc_name, name, sizeof name);
-    b.header.dbcc_size = size ? size : static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + sizeof name);
+    b.header.dbcc_size =
+        size ? size : static_cast<DWORD>(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + sizeof name);
     return b;
   };
   const InterfaceBroadcast otherClass = make(other, DBT_DEVTYP_DEVICEINTERFACE, 0);
@@ -626,8 +628,9 @@ TEST_F(TavloProcess, AKeyboardThatCannotBeOpenedIsReportedOnTheDebugOutput) {
   DWORD_PTR result = 0;
   ASSERT_TRUE(::SendMessageTimeoutW(r.window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&arrival),
                                     SMTO_BLOCK, 10000, &result));
-  const std::string wanted = "Tavlo: CreateFileW \\\\?\\hid#vid_1c4f&pid_0002#tavlo-not-there#"
-                             "{4d1e55b2-f16f-11cf-88cb-001111000030} failed, error ";
+  const std::string wanted =
+      "Tavlo: CreateFileW \\\\?\\hid#vid_1c4f&pid_0002#tavlo-not-there#"
+      "{4d1e55b2-f16f-11cf-88cb-001111000030} failed, error ";
   std::string line;
   const DWORD start = ::GetTickCount();
   while (line.empty() && ::GetTickCount() - start < 5000) {

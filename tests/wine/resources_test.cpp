@@ -22,9 +22,7 @@ std::wstring TavloPath() {
 
 class TavloResources : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    module_ = ::LoadLibraryExW(TavloPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  }
+  static void SetUpTestSuite() { module_ = ::LoadLibraryExW(TavloPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE); }
   static void TearDownTestSuite() {
     if (module_) ::FreeLibrary(module_);
   }
@@ -93,9 +91,9 @@ TEST_F(TavloResources, DialogTemplate102IsTheHiddenWindow) {
   const auto t = Resource(RT_DIALOG, MAKEINTRESOURCEW(102));
   ASSERT_FALSE(t.empty());
   Reader r{t};
-  EXPECT_EQ(r.Get<WORD>(), 1);       // version
-  EXPECT_EQ(r.Get<WORD>(), 0xFFFF);  // signature: extended template
-  EXPECT_EQ(r.Get<DWORD>(), 0u);     // help id
+  EXPECT_EQ(r.Get<WORD>(), 1);             // version
+  EXPECT_EQ(r.Get<WORD>(), 0xFFFF);        // signature: extended template
+  EXPECT_EQ(r.Get<DWORD>(), 0u);           // help id
   EXPECT_EQ(r.Get<DWORD>(), 0x00040000u);  // WS_EX_APPWINDOW
   const DWORD style = r.Get<DWORD>();
   EXPECT_EQ(style, 0x80CA00C8u);
@@ -144,7 +142,7 @@ TEST_F(TavloResources, IconGroup128HasFiveImagesOf32Bits) {
     const BYTE height = r.Get<BYTE>();
     r.Get<BYTE>();  // colours
     r.Get<BYTE>();
-    r.Get<WORD>();  // planes
+    r.Get<WORD>();                 // planes
     EXPECT_EQ(r.Get<WORD>(), 32);  // bits per pixel
     const DWORD bytes = r.Get<DWORD>();
     const WORD id = r.Get<WORD>();
@@ -176,7 +174,8 @@ TEST_F(TavloResources, VersionBlockNamesTavlo) {
   EXPECT_EQ(fixed->dwProductVersionLS, 0u);
 
   WORD* translation = nullptr;
-  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
+  ASSERT_TRUE(
+      ::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
   ASSERT_EQ(length, 4u);
   EXPECT_EQ(translation[0], 0x0804);
   EXPECT_EQ(translation[1], 1200);
@@ -186,9 +185,8 @@ TEST_F(TavloResources, VersionBlockNamesTavlo) {
     const wchar_t* expected;
   };
   const Value values[] = {
-      {L"FileVersion", L"1.0.0.0"},    {L"ProductVersion", L"1.0.0.0"},
-      {L"FileDescription", L"Tavlo"},  {L"ProductName", L"Tavlo"},
-      {L"InternalName", L"Tavlo.exe"}, {L"OriginalFilename", L"Tavlo.exe"},
+      {L"FileVersion", L"1.0.0.0"}, {L"ProductVersion", L"1.0.0.0"}, {L"FileDescription", L"Tavlo"},
+      {L"ProductName", L"Tavlo"},   {L"InternalName", L"Tavlo.exe"}, {L"OriginalFilename", L"Tavlo.exe"},
   };
   for (const Value& v : values) {
     wchar_t* text = nullptr;
