@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Checks that a 32-bit Tavlo.exe loads on Windows XP SP3:
-#  - an i386 GUI program whose subsystem and OS versions are at most 5.1;
+# Checks that a 32-bit Tavlo.exe, or the package's custom-action DLL, loads
+# on Windows XP SP3:
+#  - an i386 GUI program (or a DLL) whose subsystem and OS versions are at
+#    most 5.1;
 #  - every function it imports is one XP SP3 exports, by the list kept in
 #    scripts/xp-sp3-imports.txt ("dll function", dll in lower case). Anything
 #    newer must be looked up at run time with GetProcAddress instead.
-#   scripts/check-xp-imports.sh EXE
+#   scripts/check-xp-imports.sh EXE_OR_DLL
 set -euo pipefail
 exe="$1"
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -21,8 +23,11 @@ if ! "$objdump" -f "$exe" | grep -q 'file format pei-i386'; then
 fi
 
 field() { awk -v k="$1" '$1 == k { print $2; exit }' <<<"$headers"; }
+# IMAGE_FILE_DLL: a DLL's subsystem field means nothing to its loader.
+image="GUI"
+if (( 0x$(field Characteristics | sed 's/^0x//') & 0x2000 )); then image="DLL"; fi
 subsystem="$(field Subsystem)"
-if [ "$subsystem" != "00000002" ]; then
+if [ "$image" = GUI ] && [ "$subsystem" != "00000002" ]; then
   echo "check-xp-imports: subsystem is $subsystem, not Windows GUI (2)"
   fail=1
 fi
@@ -60,4 +65,4 @@ if [ -n "$unknown" ]; then
 fi
 
 if [ "$fail" -ne 0 ]; then exit 1; fi
-echo "check-xp-imports: $exe: i386 GUI, subsystem/OS 5.1, $(wc -l <<<"$imports") imports, all present on Windows XP SP3"
+echo "check-xp-imports: $exe: i386 $image, subsystem/OS at most 5.1, $(wc -l <<<"$imports") imports, all present on Windows XP SP3"
