@@ -3,8 +3,9 @@
 #include "devices/keyboard_list.h"
 #include "layer/driver_link.h"
 
+void CreateSystemEvents() { tavlo::CreateKeyEvents(); }
+
 int StartSystem(void* window) {
-  tavlo::CreateKeyEvents();
   const int opened = tavlo::OpenKeyFilter(window);
   tavlo::ScanKeyboardInterfaces(window);
   return opened;
@@ -13,5 +14,6 @@ int StartSystem(void* window) {
 void StopSystem() {
   tavlo::CloseKeyFilter();
   tavlo::ReleaseKeyboardInterfaces();
-  tavlo::CloseKeyEvents();
 }
+
+void CloseSystemEvents() { tavlo::CloseKeyEvents(); }

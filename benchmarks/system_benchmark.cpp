@@ -6,7 +6,7 @@
 //     thread's: two wake-ups, like the ping-pong baseline);
 //   - a burst of all 45 layer keys pressed back to back -> every text typed,
 //     in slot order, none lost (checked: the benchmark fails otherwise);
-//   - start-up (StartSystem: CreateKeyEvents, OpenKeyFilter,
+//   - start-up (CreateSystemEvents and StartSystem: the key events, OpenKeyFilter,
 //     ScanKeyboardInterfaces) with 1, 16 and 256 present HID interfaces, one
 //     of them the keyboard;
 //   - the heap the system holds with one keyboard attached, counted by the
@@ -40,6 +40,7 @@ struct RunningSystem {
   RunningSystem() {
     sim::ResetMachine();
     kb = sim::AttachModelKeyboard();
+    CreateSystemEvents();
     StartSystem(nullptr);
     sim::WaitForQuiescence();
     ok = DeviceList.Count == 1 && DispatcherThread() != nullptr;
@@ -49,6 +50,7 @@ struct RunningSystem {
   }
   ~RunningSystem() {
     StopSystem();
+    CloseSystemEvents();
     sim::DetachModelKeyboard(kb);
     sim::ResetMachine();
   }
@@ -122,10 +124,12 @@ void BM_StartUp(benchmark::State& state) {
   sim::AddHidInterface(sim::ModelConsumerControl());
   const std::u16string keyboard = sim::ModelConsumerControl().path;
   for (auto _ : state) {
+    CreateSystemEvents();
     StartSystem(nullptr);
     state.PauseTiming();
     const bool ok = DeviceList.Count == 1 && DispatcherThread() != nullptr;
     StopSystem();
+    CloseSystemEvents();
     sim::WaitForAllThreadsEnded();
     sim::ClearControlCalls();
     sim::ClearTrace();
@@ -147,12 +151,14 @@ void BM_HeapWithOneKeyboard(benchmark::State& state) {
     const sim::ModelKeyboardPaths kb = sim::AttachModelKeyboard();
     const long bytesBefore = sim::LiveBlockBytes();
     const long blocksBefore = sim::LiveBlockCount();
+    CreateSystemEvents();
     StartSystem(nullptr);
     sim::WaitForQuiescence();
     bytes = sim::LiveBlockBytes() - bytesBefore;
     blocks = sim::LiveBlockCount() - blocksBefore;
     const bool ok = DeviceList.Count == 1;
     StopSystem();
+    CloseSystemEvents();
     sim::DetachModelKeyboard(kb);
     if (!ok) {
       state.SkipWithError("the keyboard was not listed");

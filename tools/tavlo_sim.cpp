@@ -219,7 +219,8 @@ int main(int argc, char** argv) {
   g_keyboardAttached = true;
 
   int status = 0;
-  StartSystem(nullptr);  // as the main window starts, without a window
+  CreateSystemEvents();  // as the main window starts, without a window
+  StartSystem(nullptr);
   if (!sim::WaitForQuiescence()) status = 3;
   for (size_t i = 0; i < steps.size() && status == 0; ++i) {
     Perform(steps[i]);
@@ -229,6 +230,7 @@ int main(int argc, char** argv) {
     }
   }
   StopSystem();
+  CloseSystemEvents();
 
   if (trace)
     for (const std::string& line : sim::TraceLines()) std::printf("%s\n", line.c_str());

@@ -52,9 +52,12 @@ CTavloDlg::CTavloDlg() : CDialogEx(IDD_TAVLO_DIALOG, nullptr) {
   m_hIcon = ::LoadIconW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDR_MAINFRAME));
   m_bModal = FALSE;
   m_bAllowClose = FALSE;
+  // The key events live as long as the window: they exist before the
+  // dispatcher starts and are closed only after it has ended.
+  CreateSystemEvents();
 }
 
-CTavloDlg::~CTavloDlg() = default;
+CTavloDlg::~CTavloDlg() { CloseSystemEvents(); }
 
 void CTavloDlg::DoDataExchange(CDataExchange* pDX) {
   CDialogEx::DoDataExchange(pDX);
@@ -107,7 +110,7 @@ BOOL CTavloDlg::OnInitDialog() {
   filter.dbcc_classguid = HidClassGuid;
   ::RegisterDeviceNotificationW(m_hWnd, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
 
-  // Key events, the driver link, then the keyboards already attached.
+  // The driver link, then the keyboards already attached.
   StartSystem(m_hWnd);
   return TRUE;
 }

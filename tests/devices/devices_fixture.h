@@ -1,8 +1,8 @@
 // A fixture for native tests of devices/: a fresh simulated machine with the
 // filter driver present and the system started as the main window starts it
-// (StartSystem; no keyboard is attached yet). A test that keeps the link
+// (CreateSystemEvents, StartSystem; no keyboard is attached yet). A test that keeps the link
 // closed (openDriver_ false) gets the key events alone. Tear-down shuts down
-// as the main window does (StopSystem) and checks that every handle, heap
+// as the main window does (StopSystem, CloseSystemEvents) and checks that every handle, heap
 // block, preparsed data, device-information set and thread is back to where
 // it was, that no closed handle was used and that the list is empty.
 #pragma once
@@ -38,16 +38,16 @@ class DevicesTest : public ::testing::Test {
   void SetUp() override {
     platform::sim::ResetMachine();
     before_ = SimResources::Now();
+    CreateSystemEvents();
     if (openDriver_) {
       ASSERT_EQ(StartSystem(nullptr), kKeyFilterOpened);
-    } else {
-      CreateKeyEvents();
     }
   }
 
   void TearDown() override {
     platform::sim::ClearFailures();
     StopSystem();
+    CloseSystemEvents();
     if (platform::IsUsableHandle(DriverHandle)) platform::CloseHandle(DriverHandle);
     DriverHandle = nullptr;
     EXPECT_EQ(DeviceList.Count, 0u);

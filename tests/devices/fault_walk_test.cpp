@@ -1,11 +1,10 @@
 // Every fallible platform call and allocation of the system's life made to
-// fail, one per run: start-up (StartSystem: CreateKeyEvents, OpenKeyFilter,
+// fail, one per run: start-up (CreateSystemEvents, StartSystem: OpenKeyFilter,
 // ScanKeyboardInterfaces with the keyboard and another vendor's device
 // present), hot-plug (unplug and plug of the keyboard with its notices) and
-// shutdown (StopSystem: CloseKeyFilter, ReleaseKeyboardInterfaces,
-// CloseKeyEvents). Run k
-// fails the k-th fallible call of the whole machine; the walk goes on until a
-// run reaches no planned failure.
+// shutdown (StopSystem: CloseKeyFilter, ReleaseKeyboardInterfaces;
+// CloseSystemEvents). Run k fails the k-th fallible call of the whole
+// machine; the walk goes on until a run reaches no planned failure.
 //
 // Every failure is reported on the debug output: the run's trace holds a
 // line naming the Win32 function that failed. The run in which nothing fails
@@ -89,6 +88,7 @@ class FaultWalk : public ::testing::Test {
 
     // ---- start-up ----
     Arm();
+    CreateSystemEvents();
     const int opened = StartSystem(nullptr);
     Disarm("start-up");
     {
@@ -119,6 +119,7 @@ class FaultWalk : public ::testing::Test {
     const bool dispatcherRan = DispatcherThread() != nullptr;
     Arm();
     StopSystem();
+    CloseSystemEvents();
     Disarm("shutdown");
     {
       SCOPED_TRACE("after shutdown");
