@@ -37,11 +37,12 @@ uint32_t NumberAfterTag(const char16_t* path, const char16_t* tag) {
 
 // Tells a running reader to stop. The wait for its end that follows has no
 // time limit, so a signal that fails is given again until it takes (a reader
-// whose stop event is missing has ended by itself at its first wait).
+// whose stop event is missing has ended by itself at its first wait). The
+// failure is reported once.
 void SignalStop(HidDevice& d) {
   if (!d.StopEvent) return;
-  while (!platform::SetEvent(d.StopEvent)) {
-    platform::TraceFailure(u"SetEvent", d.PathBuffer, platform::LastError());
+  for (bool reported = false; !platform::SetEvent(d.StopEvent); reported = true) {
+    if (!reported) platform::TraceFailure(u"SetEvent", d.PathBuffer, platform::LastError());
     platform::Sleep(10);
   }
 }

@@ -7,6 +7,7 @@
 set -euo pipefail
 . "$(dirname "$0")/wine-env.sh"
 build="$(cd "$1" && pwd)"; shift
+wine_env "$build"
 
 # The tests' own bitness, and that of the Tavlo.exe they launch.
 some_test="$(find "$build/tests" -name '*_test.exe' -print -quit)"
@@ -23,7 +24,6 @@ if [ -f "$build/tests/wine/process_test.exe" ]; then
   under_test="$(tavlo_exe_under_test "$build")" || { echo "wine-tier: $under_test"; exit 1; }
 fi
 
-wine_env "$build"
 [ -n "$under_test" ] && echo "wine-tier: the process and end-to-end tests run $under_test"
 wine_boot wine-tier
 trap wine_stop EXIT

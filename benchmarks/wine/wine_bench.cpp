@@ -40,6 +40,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -331,8 +332,8 @@ class Bench {
     }
     testdriver::TestDevice* device_;
     HANDLE go_, done_, thread_;
-    volatile bool stop_ = false;
-    volatile bool ok_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> ok_{false};
   };
 
   testdriver::ScopedDriver* driver_ = nullptr;

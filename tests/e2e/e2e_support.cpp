@@ -2,13 +2,11 @@
 
 #include "layer/key_map.h"
 
-#include <tlhelp32.h>
-
 #include <cstdarg>
 #include <cstdio>
 
 #include "platform/text.h"
-#include "tests/support/top_windows.h"
+#include "tests/support/win32_probe.h"
 
 namespace e2e {
 
@@ -16,12 +14,6 @@ namespace {
 
 constexpr LONG_PTR kInstanceMarker = 0x4D41494E;
 const wchar_t kMutexName[] = L"Mornu_Mutex_QX7TL4";
-
-std::string Narrow(const std::wstring& s) {
-  std::string out;
-  for (wchar_t c : s) out += (c < 0x80) ? static_cast<char>(c) : '?';
-  return out;
-}
 
 std::string Win32Failure(const char* what) {
   return std::string(what) + " failed with error " + std::to_string(::GetLastError());
@@ -274,25 +266,21 @@ void SetCapsLock(bool on) {
 }
 
 int ShareKeyboardState(DWORD pid, DWORD window_thread, std::string* error) {
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) {
+  std::vector<DWORD> threads;
+  if (!ThreadsOf(pid, &threads)) {
     *error = Win32Failure("CreateToolhelp32Snapshot");
     return -1;
   }
   int attached = 0;
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID != pid || entry.th32ThreadID == window_thread) continue;
-    if (::AttachThreadInput(entry.th32ThreadID, ::GetCurrentThreadId(), TRUE)) {
+  for (DWORD thread : threads) {
+    if (thread == window_thread) continue;
+    if (::AttachThreadInput(thread, ::GetCurrentThreadId(), TRUE)) {
       ++attached;
     } else if (::GetLastError() != ERROR_INVALID_PARAMETER) {  // no message queue: not a reader of keys
-      *error = Win32Failure("AttachThreadInput") + " for thread " + std::to_string(entry.th32ThreadID);
-      attached = -1;
-      break;
+      *error = Win32Failure("AttachThreadInput") + " for thread " + std::to_string(thread);
+      return -1;
     }
   }
-  ::CloseHandle(snapshot);
   return attached;
 }
 

@@ -33,7 +33,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/keyboard_support.h"
 #include "tests/keyboard/keyboard_control.h"
-#include "tests/support/top_windows.h"
+#include "tests/support/win32_probe.h"
 
 namespace {
 

@@ -1,8 +1,7 @@
 #include "tests/e2e/keyboard_support.h"
 
-#include <tlhelp32.h>
-
 #include "layer/driver_link.h"
+#include "tests/support/win32_probe.h"
 
 namespace e2e {
 
@@ -30,15 +29,8 @@ std::vector<int> WaitForModeCalls(testdriver::TestDevice& device, size_t count, 
 }
 
 int ThreadCount(DWORD pid) {
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  int count = 0;
-  THREADENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
-    if (entry.th32OwnerProcessID == pid) ++count;
-  ::CloseHandle(snapshot);
-  return count;
+  std::vector<DWORD> threads;
+  return ThreadsOf(pid, &threads) ? static_cast<int>(threads.size()) : -1;
 }
 
 namespace {

@@ -289,12 +289,6 @@ bool Opens(const std::wstring& path) {
 
 }  // namespace
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 bool InstallDriver(std::wstring* error) {
   std::wstring image = FindDriverImage();
   if (image.empty()) return Fail(error, L"the driver image tavlo_testkbd.sys was not found");

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/win32_probe.h"
+
 namespace testkbd {
 
 // One plugged keyboard.
@@ -79,7 +81,7 @@ class Session {
   std::wstring error_;
 };
 
-// Narrow text for test messages.
-std::string Narrow(const std::wstring& text);
+// Narrow text for test messages (tests/support/win32_probe.h).
+using ::Narrow;
 
 }  // namespace testkbd

@@ -7,7 +7,6 @@
 // Paths are POSIX paths of the build tree (drive Z:).
 #include <windows.h>
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +20,7 @@
 
 #include "tests/driver/driver_control.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/win32_probe.h"
 
 namespace {
 
@@ -30,12 +30,6 @@ std::string Env(const char* name) {
 }
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
 
 bool IsX86() { return Env("TAVLO_PACKAGE_ARCH") != "x64"; }
 
@@ -183,25 +177,12 @@ Instance WaitForOneInstance(DWORD timeout_ms) {
 // The visible dialog of a process: the driver-missing box (the main window
 // is a dialog too, but hidden).
 HWND VisibleDialogOf(DWORD pid) {
-  struct Search {
-    DWORD pid;
-    HWND found;
-  } search{pid, nullptr};
-  ::EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        DWORD owner = 0;
-        ::GetWindowThreadProcessId(w, &owner);
-        wchar_t cls[64] = {};
-        ::GetClassNameW(w, cls, 64);
-        if (owner == s->pid && ::IsWindowVisible(w) && std::wstring(cls) == L"#32770") {
-          s->found = w;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  for (HWND w : TopWindowsOf(pid)) {
+    wchar_t cls[64] = {};
+    ::GetClassNameW(w, cls, 64);
+    if (::IsWindowVisible(w) && std::wstring(cls) == L"#32770") return w;
+  }
+  return nullptr;
 }
 
 HWND WaitForVisibleDialog(DWORD pid, DWORD timeout_ms) {
@@ -265,19 +246,16 @@ long Msiexec(const char* action, const std::string& package, const std::wstring&
 class SlowToEnd {
  public:
   SlowToEnd(DWORD pid, DWORD hold_ms) {
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
-      if (entry.th32OwnerProcessID != pid) continue;
-      HANDLE thread = ::OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+    std::vector<DWORD> threads;
+    ThreadsOf(pid, &threads);
+    for (DWORD id : threads) {
+      HANDLE thread = ::OpenThread(THREAD_SUSPEND_RESUME, FALSE, id);
       if (thread && ::SuspendThread(thread) != static_cast<DWORD>(-1)) {
         held_.push_back(thread);
       } else if (thread) {
         ::CloseHandle(thread);
       }
     }
-    ::CloseHandle(snapshot);
     release_ = std::thread([this, pid, hold_ms] {
       ::Sleep(hold_ms);
       for (HANDLE thread : held_) {
@@ -286,14 +264,7 @@ class SlowToEnd {
       }
       // Wine does not wake a thread for a message posted while it was
       // suspended; an empty message makes it look at its queue again.
-      ::EnumWindows(
-          [](HWND w, LPARAM p) -> BOOL {
-            DWORD owner = 0;
-            ::GetWindowThreadProcessId(w, &owner);
-            if (owner == static_cast<DWORD>(p)) ::PostMessageW(w, WM_NULL, 0, 0);
-            return TRUE;
-          },
-          static_cast<LPARAM>(pid));
+      for (HWND w : TopWindowsOf(pid)) ::PostMessageW(w, WM_NULL, 0, 0);
     });
   }
   ~SlowToEnd() { release_.join(); }

@@ -13,7 +13,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
-#include "tests/support/top_windows.h"
+#include "tests/support/win32_probe.h"
 #include "tests/wine/spy/spy_log.h"
 
 namespace {
