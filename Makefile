@@ -4,7 +4,8 @@
 #   make test   every test tier: native, sanitizers, Windows under Wine, 32-bit product,
 #               the MSI package under Wine's msiexec, the MSVC compile check
 # Both install the Debian packages they need first (scripts/bootstrap.sh).
-# make package writes dist/Tavlo-<version>.msi, dist/Tavlo.exe and dist/SHA256SUMS.
+# make package writes dist/Tavlo-<version>.msi, dist/Tavlo.exe, the key chart
+# (key-chart.svg, key-chart.png) and dist/SHA256SUMS.
 # make sim plays the built-in session on the simulated machine (Linux only).
 
 JOBS ?= $(shell nproc)
@@ -87,11 +88,14 @@ test-msvc: bootstrap
 package: bootstrap
 	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/package.sh
 
-# The README's key table, from the key map.
+# The README's key table and the key chart in docs/ (which the README shows
+# and the MSI installs), from the key map.
 readme: bootstrap-native
 	cmake --preset native $(CMAKE_FLAGS) >/dev/null
-	cmake --build build/native -j $(JOBS) --target tavlo-keymap
+	cmake --build build/native -j $(JOBS) --target tavlo-keymap tavlo_key_chart
 	./scripts/readme-keys.sh write build/native/tools/tavlo-keymap
+	cp build/native/tools/key-chart/key-chart.svg build/native/tools/key-chart/key-chart.png \
+	   build/native/tools/key-chart/key-chart.txt docs/
 
 # Speed measurements: Google Benchmark on the optimised native build, and the
 # shipped Tavlo.exe on real Win32 under Wine beside a bare client, idle and

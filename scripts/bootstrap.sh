@@ -6,10 +6,14 @@
 #                                   Xvfb, clang-format (make run, make test,
 #                                   make fuzz)
 #   scripts/bootstrap.sh native     the native build and its benchmarks only
-#                                   (make sim, make bench)
+#                                   (make sim, make bench, make readme)
 set -euo pipefail
 
 native=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
+# The key chart, drawn in the native build and checked by its tests (make
+# package checks the committed copy against it): the font, the shaper, the
+# outlines, the renderer and the picture check.
+chart=(fonts-noto-core libharfbuzz-bin python3 python3-fonttools python3-pil librsvg2-bin)
 windows=(g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev
          mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xauth
          wixl clang-14 llvm-14 lld-14 python3)
@@ -22,8 +26,8 @@ fuzz=(clang libclang-rt-14-dev)
 format=(clang-format)
 
 case "${1:-all}" in
-  native) wanted=("${native[@]}") ;;
-  *) wanted=("${native[@]}" "${windows[@]}" "${fuzz[@]}" "${format[@]}")
+  native) wanted=("${native[@]}" "${chart[@]}") ;;
+  *) wanted=("${native[@]}" "${chart[@]}" "${windows[@]}" "${fuzz[@]}" "${format[@]}")
      . "$(dirname "$0")/wine-env.sh"
      if kernel_runs_i386; then wanted+=("${windows32[@]}"); fi ;;
 esac

@@ -41,7 +41,9 @@ wine_env() {
   local build="$1"
   export WINEPREFIX="$build/wineprefix"
   export WINEDEBUG="${WINEDEBUG:--all}"
-  export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono/Gecko install prompts
+  # No Mono/Gecko install prompts; no menu entries or file associations of
+  # the prefix's programs and shortcuts on the desktop of this machine.
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   if [ -z "${TAVLO_IN_XVFB:-}" ]; then
     export TAVLO_IN_XVFB=1
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "${TAVLO_SCRIPT_ARGS[@]}"

@@ -3,6 +3,9 @@
 //   tavlo-keymap --markdown   the README's table: the 45 character keys and
 //                             what each types alone, with Shift, with Caps
 //                             Lock and with both (scripts/readme-keys.sh)
+//   tavlo-keymap --json       the same for programs, one key a line, with each
+//                             key's usage, scan code and US key cap, and the
+//                             layer key's (tools/key_chart.py draws the chart)
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -54,6 +57,46 @@ void PrintMarkdown() {
   }
 }
 
+// A JSON string: the text as UTF-8, with quotes, backslashes and control
+// characters escaped.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonText(const char16_t* text) { return JsonString(platform::ToUtf8(text)); }
+
+std::string UsLegend(int slot) { return slot < 36 ? tavlo::kKeyNames[slot].label : kKeyCaps[slot - 36]; }
+
+void PrintJson() {
+  std::printf("{\"layer_key\": {\"usage\": %d, \"scan_code\": %d},\n", tavlo::kLayerKeyUsage, tavlo::kLayerKeyScanCode);
+  std::printf(" \"keys\": [\n");
+  for (int slot = 0; slot < tavlo::kCharacterKeyCount; ++slot) {
+    const tavlo::LayerSlot& s = tavlo::LayerKeyMap[slot];
+    std::printf(
+        "  {\"slot\": %d, \"name\": %s, \"legend\": %s, \"usage\": %d, \"scan_code\": %d, \"letter\": %s, "
+        "\"text\": %s, \"shift\": %s, \"caps\": %s, \"caps_shift\": %s}%s\n",
+        slot, JsonString(tavlo::kKeyNames[slot].label).c_str(), JsonString(UsLegend(slot)).c_str(), s.Usage, s.ScanCode,
+        tavlo::IsLetterSlot(slot) ? "true" : "false", JsonText(tavlo::ChooseLayerText(slot, false, false)).c_str(),
+        JsonText(tavlo::ChooseLayerText(slot, true, false)).c_str(),
+        JsonText(tavlo::ChooseLayerText(slot, false, true)).c_str(),
+        JsonText(tavlo::ChooseLayerText(slot, true, true)).c_str(), slot + 1 < tavlo::kCharacterKeyCount ? "," : "");
+  }
+  std::printf(" ]}\n");
+}
+
 void PrintSlots() {
   std::printf("%-4s %-20s %-5s %-5s %-14s %s\n", "slot", "key", "usage", "scan", "text", "with Shift");
   for (int slot = 0; slot < tavlo::kLayerSlotCount; ++slot) {
@@ -70,8 +113,12 @@ int main(int argc, char** argv) {
     PrintMarkdown();
     return 0;
   }
+  if (argc == 2 && std::strcmp(argv[1], "--json") == 0) {
+    PrintJson();
+    return 0;
+  }
   if (argc != 1) {
-    std::fprintf(stderr, "usage: tavlo-keymap [--markdown]\n");
+    std::fprintf(stderr, "usage: tavlo-keymap [--markdown | --json]\n");
     return 2;
   }
   PrintSlots();

@@ -6,7 +6,9 @@
 //   TAVLO_PACKAGE_LOGS   where the MSI logs go
 // Paths are POSIX paths of the build tree (drive Z:).
 #include <windows.h>
+#include <objbase.h>
 #include <psapi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -65,6 +67,58 @@ bool ReadString(HKEY root, const wchar_t* key, const wchar_t* name, REGSAM view,
   if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
   *value = buffer;
   return true;
+}
+
+// The key chart beside Tavlo.exe and its Start-menu shortcut. Wine puts a
+// per-machine package's shortcut in the user's Start menu, Windows in the
+// common one: both are looked at.
+std::wstring InstalledChart() { return InstallFolder() + L"\\Tavlo key chart.png"; }
+
+std::vector<std::wstring> ChartShortcuts() {
+  std::vector<std::wstring> found;
+  for (int folder : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
+    wchar_t programs[MAX_PATH] = {};
+    if (::SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, programs) != S_OK) continue;
+    const std::wstring link = std::wstring(programs) + L"\\Tavlo key chart.lnk";
+    if (Exists(link)) found.push_back(link);
+  }
+  return found;
+}
+
+// The file a shortcut opens, "" if it cannot be read.
+std::wstring ShortcutTarget(const std::wstring& link) {
+  std::wstring target;
+  const HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IShellLinkW* shell_link = nullptr;
+  if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&shell_link)))) {
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+      wchar_t path[MAX_PATH] = {};
+      if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)) &&
+          SUCCEEDED(shell_link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH))) {
+        target = path;
+      }
+      file->Release();
+    }
+    shell_link->Release();
+  }
+  if (SUCCEEDED(init)) ::CoUninitialize();
+  return target;
+}
+
+// Whether the user's registry still holds the shortcut's key path.
+bool ShortcutKeyPathLeft() {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Tavlo", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  const bool left = ::RegQueryValueExW(key, L"KeyChartShortcut", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  ::RegCloseKey(key);
+  return left;
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // The Run value, or "" when there is none.
@@ -328,6 +382,9 @@ class Package : public ::testing::Test {
     EXPECT_FALSE(Exists(InstallFolder())) << Narrow(InstallFolder());
     EXPECT_EQ(RunValue(), L"");
     EXPECT_TRUE(UninstallEntries().empty());
+    EXPECT_FALSE(Exists(InstalledChart())) << Narrow(InstalledChart());
+    EXPECT_TRUE(ChartShortcuts().empty());
+    EXPECT_FALSE(ShortcutKeyPathLeft());
   }
 
   // Installed as the package of `version` puts it.
@@ -336,6 +393,19 @@ class Package : public ::testing::Test {
     EXPECT_EQ(FileVersion(InstalledExe()), version + L".0");
     EXPECT_EQ(RunValue(), L"\"" + InstalledExe() + L"\" /Start");
     EXPECT_EQ(UninstallEntries(), std::vector<std::wstring>{version});
+    ExpectKeyChart();
+  }
+
+  // The committed key chart beside Tavlo.exe, and one Start-menu shortcut,
+  // "Tavlo key chart", that opens it.
+  void ExpectKeyChart() {
+    const std::string chart = FileBytes(InstalledChart());
+    EXPECT_FALSE(chart.empty()) << Narrow(InstalledChart());
+    EXPECT_TRUE(chart == FileBytes(e2e::WindowsPath(KEY_CHART_PNG))) << "not docs/key-chart.png";
+    const std::vector<std::wstring> links = ChartShortcuts();
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(::lstrcmpiW(ShortcutTarget(links[0]).c_str(), InstalledChart().c_str()), 0)
+        << Narrow(links[0]) << " opens " << Narrow(ShortcutTarget(links[0]));
   }
 
   // Installs the older package without the driver, so that its Tavlo shows
