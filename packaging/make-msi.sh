@@ -104,7 +104,11 @@ echo "make-msi: package time $stamp UTC, from $epoch_from"
 # --- Signing configuration --------------------------------------------------
 sign_args=()
 password_file=""
-cleanup() { [ -z "$password_file" ] || rm -f "$password_file"; }
+scratch="$(mktemp -d)"
+cleanup() {
+  [ -z "$password_file" ] || rm -f "$password_file"
+  rm -rf "$scratch"
+}
 trap cleanup EXIT
 signing_setup() {
   local pkcs12="${TAVLO_SIGN_PKCS12:-}" cert="${TAVLO_SIGN_CERT:-}" key="${TAVLO_SIGN_KEY:-}"
@@ -167,7 +171,9 @@ build_database() {
 # installs or does gives another code; the same content the same code.
 package_code() {
   local msi="$1" table stream digest
-  digest="$({
+  # msiinfo export writes the streams of a table such as Binary into a
+  # folder of that name in the working folder: a scratch one.
+  digest="$(cd "$scratch" && {
     echo "Tavlo package $epoch"
     for table in $(msiinfo tables "$msi" | sort); do
       echo "table $table"

@@ -38,8 +38,13 @@ need() {
 }
 need osslsigncode osslsigncode
 
+signed="$(realpath "$signed")" unsigned="$(realpath "$unsigned")"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+# msiinfo export writes the streams of a table such as Binary into a folder of
+# that name in the working folder: a scratch one.
+mkdir "$work/scratch"
+cd "$work/scratch"
 differences=0
 differs() { echo "compare-signed: differs: $*"; differences=$((differences + 1)); }
 
