@@ -165,30 +165,16 @@ build_database() {
 }
 
 # The package code: a name-based UUID (version 5) in the namespace of
-# packaging/CMakeLists.txt, named by a SHA-256 of the unsigned package's
-# content: the package time, every table (the summary information without the
-# package code and the times) and every stream. Any change to what the package
-# installs or does gives another code; the same content the same code.
+# packaging/CMakeLists.txt, named by the SHA-256 of the unsigned package's
+# bytes with a placeholder package code: since those bytes depend on nothing
+# but the inputs and the package time, any change to what the package holds
+# or does gives another code, and the same content the same code.
 package_code() {
-  local msi="$1" table stream digest
-  # msiinfo export writes the streams of a table such as Binary into a
-  # folder of that name in the working folder: a scratch one.
-  digest="$(cd "$scratch" && {
-    echo "Tavlo package $epoch"
-    for table in $(msiinfo tables "$msi" | sort); do
-      echo "table $table"
-      if [ "$table" = _SummaryInformation ]; then
-        msiinfo export "$msi" "$table" | awk -F'\t' 'NR <= 3 || ($1 != 9 && $1 != 12 && $1 != 13)'
-      else
-        msiinfo export "$msi" "$table"
-      fi
-    done
-    msiinfo streams "$msi" | sort | while IFS= read -r stream; do
-      [ "$stream" = $'\005SummaryInformation' ] && continue
-      echo "stream $stream $(msiinfo extract "$msi" "$stream" | sha256sum)"
-    done
-  } | sha256sum | cut -c1-64)"
-  local ns_bytes uuid
+  local msi="$1" digest ns_bytes uuid
+  cp "$msi" "$scratch/package.msi"
+  set_summary "$scratch/package.msi" "{00000000-0000-0000-0000-000000000000}"
+  digest="$(sha256sum <"$scratch/package.msi" | cut -c1-64)"
+  rm -f "$scratch/package.msi"
   ns_bytes="$(printf '%s' "${uuid_namespace//-/}" | sed 's/../\\x&/g')"
   uuid="$({ printf "$ns_bytes"; printf '%s' "$digest"; } | sha1sum | cut -c1-32)"
   # Version 5 and the RFC 4122 variant.
@@ -199,7 +185,7 @@ package_code() {
 # The summary information: package code, created and last-saved times.
 # msibuild reads the times as local time: TZ is UTC (above).
 set_summary() {
-  local msi="$1" code="$2" idt="$stage/_SummaryInformation.idt"
+  local msi="$1" code="$2" idt="$scratch/_SummaryInformation.idt"
   printf 'PropertyId\tValue\ni2\tl255\n_SummaryInformation\tPropertyId\n9\t%s\n12\t%s\n13\t%s\n' \
     "$code" "$stamp" "$stamp" >"$idt"
   msibuild "$msi" -i "$idt"

@@ -9,7 +9,9 @@
 #      (UTC+13:45) with the clock 9 days ahead (faketime), dated from the
 #      newest source file.
 # Both unsigned, whatever TAVLO_SIGN_* or SOURCE_DATE_EPOCH say outside. The
-# MSIs must also carry the last commit's time as their created time.
+# MSIs must also carry the last commit's time as their created time. Then
+# the first is packaged with SOURCE_DATE_EPOCH one second later, which must
+# date it so and give it another package code.
 #   scripts/reproducible-test.sh
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -47,13 +49,27 @@ for file in Tavlo.exe packaging/TavloSetup.dll "Tavlo-$version.msi"; do
     fail=1
   fi
 done
+summary() { msiinfo export "$1" _SummaryInformation | tr -d '\r' | awk -F'\t' -v id="$2" '$1 == id { print $2 }'; }
 expected="$(date -u -d "@$commit_time" '+%Y/%m/%d %H:%M:%S')"
 for tree in "$one" "$two"; do
-  created="$(msiinfo export "$tree/Tavlo-$version.msi" _SummaryInformation | tr -d '\r' | awk -F'\t' '$1 == 12 { print $2 }')"
+  created="$(summary "$tree/Tavlo-$version.msi" 12)"
   if [ "$created" != "$expected" ]; then
     echo "reproducible-test: $tree/Tavlo-$version.msi is dated $created, not the last commit's $expected (UTC)"
     fail=1
   fi
 done
+# SOURCE_DATE_EPOCH, one second later: that time, and another package code
+# (the code follows the package's bytes). The tree is built as before again.
+code="$(summary "$one/Tavlo-$version.msi" 9)"
+SOURCE_DATE_EPOCH=$((commit_time + 1)) cmake --build "$one" --target tavlo_msi >/dev/null
+later="$(date -u -d "@$((commit_time + 1))" '+%Y/%m/%d %H:%M:%S')"
+if [ "$(summary "$one/Tavlo-$version.msi" 12)" != "$later" ]; then
+  echo "reproducible-test: SOURCE_DATE_EPOCH=$((commit_time + 1)) did not date the package $later"
+  fail=1
+elif [ "$(summary "$one/Tavlo-$version.msi" 9)" = "$code" ]; then
+  echo "reproducible-test: a package dated one second later kept the package code $code"
+  fail=1
+fi
+cmake --build "$one" --target tavlo_msi >/dev/null
 [ "$fail" -eq 0 ] || exit 1
 echo "reproducible-test: two builds of one commit, at two paths, in two time zones, 9 days apart: the same bytes"
