@@ -33,6 +33,7 @@ published_unsigned() { grep -qE "^[0-9a-f]{64}  unsigned/$1\$" "$release/SHA256S
 
 failed=0 checked=0
 while read -r sum name; do
+  name="${name%$'\r'}"   # a SHA256SUMS saved on Windows
   [ -n "${name:-}" ] || continue
   name="${name#\*}"
   base="${name#unsigned/}"
