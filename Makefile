@@ -2,10 +2,13 @@
 #   make run    the real Tavlo.exe under Wine with the test filter driver: plays a
 #               short typing session into a text box, prints the text and the driver's log
 #   make test   every test tier: native, sanitizers, Windows under Wine, 32-bit product,
-#               the MSI package under Wine's msiexec, the MSVC compile check
+#               the MSI package under Wine's msiexec, reproducible builds, signing,
+#               the MSVC compile check
 # Both install the Debian packages they need first (scripts/bootstrap.sh).
 # make package writes dist/Tavlo-<version>.msi, dist/Tavlo.exe, the key chart
-# (key-chart.svg, key-chart.png) and dist/SHA256SUMS.
+# (key-chart.svg, key-chart.png) and dist/SHA256SUMS, signed when
+# TAVLO_SIGN_PKCS12 or TAVLO_SIGN_CERT/TAVLO_SIGN_KEY name a
+# certificate (README, "Signing a release").
 # make sim plays the built-in session on the simulated machine (Linux only).
 
 JOBS ?= $(shell nproc)
@@ -18,7 +21,8 @@ CMAKE_FLAGS = -DTAVLO_WERROR=$(WERROR)
 TAVLO_TEST_EXE = $(shell bash -c '. scripts/wine-env.sh && tavlo_test_exe')
 
 .PHONY: run sim test bootstrap bootstrap-native native asan tsan windows-x64 windows-x86 windows-x86-tests \
-        test-native test-asan test-tsan test-windows test-product test-package test-msvc package readme \
+        test-native test-asan test-tsan test-windows test-product test-package test-reproducible test-signing \
+        test-msvc package readme \
         bench fuzz test-fuzz format format-check clean
 
 run: bootstrap
@@ -33,7 +37,8 @@ sim: bootstrap-native
 	cmake --build build/native -j $(JOBS) --target tavlo-sim
 	./build/native/tools/tavlo-sim --trace < tools/sessions/sample.txt
 
-test: bootstrap format-check test-native test-asan test-tsan test-fuzz test-windows test-product test-package test-msvc
+test: bootstrap format-check test-native test-asan test-tsan test-fuzz test-windows test-product test-package \
+      test-reproducible test-signing test-msvc
 	@echo "make test: every tier passed"
 
 bootstrap:
@@ -80,6 +85,16 @@ test-product: windows-x86
 # fresh prefix of its own (build/package/wineprefix).
 test-package: bootstrap
 	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/package-test.sh
+
+# Two unsigned builds of one commit, at two paths, in two time zones, 9 days
+# apart, give the same Tavlo.exe, TavloSetup.dll and MSI.
+test-reproducible: bootstrap
+	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/reproducible-test.sh
+
+# The package signed with a throwaway certificate: every signature verifies,
+# and the user's check matches the signed files to the unsigned build.
+test-signing: bootstrap
+	JOBS=$(JOBS) WERROR=$(WERROR) ./scripts/signing-test.sh
 
 # The MSVC side of the CMake files, compiled (not linked) with clang-cl.
 test-msvc: bootstrap

@@ -3,8 +3,10 @@
 # missing. Safe to run again; does nothing when all are present.
 #   scripts/bootstrap.sh [all]      everything: the native, sanitizer and fuzz
 #                                   builds, the mingw cross builds, Wine and
-#                                   Xvfb, clang-format (make run, make test,
-#                                   make fuzz)
+#                                   Xvfb, the package's tools (wixl, msitools,
+#                                   gcab, osslsigncode, openssl, faketime),
+#                                   clang-format (make run, make test,
+#                                   make fuzz, make package)
 #   scripts/bootstrap.sh native     the native build and its benchmarks only
 #                                   (make sim, make bench, make readme)
 set -euo pipefail
@@ -16,7 +18,7 @@ native=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
 chart=(fonts-noto-core libharfbuzz-bin python3 python3-fonttools python3-pil librsvg2-bin)
 windows=(g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev
          mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xauth
-         wixl clang-14 llvm-14 lld-14 python3)
+         wixl msitools gcab osslsigncode openssl faketime clang-14 llvm-14 lld-14 python3)
 # The 32-bit Wine beside the 64-bit one: fresh prefixes are WoW64 prefixes, in
 # which the shipped 32-bit Tavlo.exe runs as on 64-bit Windows. Only where the
 # kernel runs i386 programs; elsewhere the Windows tiers say so and run the
