@@ -115,15 +115,18 @@ flip_byte() { # FILE: the byte in the middle of FILE, one bit changed
   printf "$(printf '\\%03o' $((byte ^ 1)))" | dd of="$1" bs=1 seek="$offset" conv=notrunc status=none
 }
 property() { msibuild "$1" -q "UPDATE Property SET Value='$2' WHERE Property='TAVLO_START'"; }
-recab() { # MSI [flip]: its cabinet made again with gcab, one byte of Tavlo.exe changed with "flip"
-  local dir="$work/recab" epoch
+recab() { # MSI [flip]: its cabinet made again with gcab (every file, in its order and with its date), one byte of Tavlo.exe changed with "flip"
+  local dir="$work/recab" name size day time attributes
+  local names=()
   rm -rf "$dir" && mkdir -p "$dir/files"
   msiinfo extract "$1" tavlo.cab >"$dir/tavlo.cab"
   gcab -x -C "$dir/files" "$dir/tavlo.cab" >/dev/null
   [ "${2:-}" != flip ] || flip_byte "$dir/files/TavloExe"
-  epoch="$(date -d "$(TZ=UTC gcab -l -v "$dir/tavlo.cab" | awk '{ print $3, $4 }')" +%s)"
-  touch -d "@$epoch" "$dir/files/TavloExe"
-  (cd "$dir/files" && gcab -c -z ../new.cab TavloExe)
+  while read -r name size day time attributes; do
+    touch -d "@$(date -u -d "$day $time" +%s)" "$dir/files/$name"
+    names+=("$name")
+  done < <(TZ=UTC gcab -l -v "$dir/tavlo.cab")
+  (cd "$dir/files" && gcab -c -z ../new.cab "${names[@]}")
   msibuild "$1" -a tavlo.cab "$dir/new.cab"
 }
 redll() { # MSI [flip]: its TavloSetup.dll stored again, one byte changed with "flip"
