@@ -37,9 +37,11 @@ size_t SentInputCount();
 long SendInputCallCount();
 // The text typed so far: the code units of the Unicode key-down events.
 std::u16string TypedText();
-// Unicode key-downs inserted while VK_PACKET was already down: an application
-// receives each as an auto-repeat of the held key (bit 30 of WM_KEYDOWN's
-// lParam set), which toolkits that track key state take for a held key.
+// Unicode key-downs inserted while VK_PACKET was already down: on Windows an
+// application receives each as an auto-repeat of the held key (bit 30 of
+// WM_KEYDOWN's lParam set), which toolkits that track key state take for a
+// held key. (Wine 8 does not set that bit; its key state still shows the key
+// held.)
 long RepeatedKeyDownCount();
 // The next SendInput call that inserts anything inserts only its first
 // `inserted` events, returns that number and sets `error` as its last error
