@@ -33,6 +33,7 @@ COSTS = (
     ("SetEvent+WaitForSingleObject", "SetEvent + WaitForSingleObject (bare)"),
     ("SetEvent+WaitForMultipleObjects-48", "SetEvent + WaitForMultipleObjects of 48 (Tavlo)"),
     ("SendInput-unicode-key-up", "SendInput of one Unicode event"),
+    ("SendInput-unicode-two-key-ups", "SendInput of two Unicode events in one call (a key's shape)"),
 )
 
 

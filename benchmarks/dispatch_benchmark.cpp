@@ -49,7 +49,7 @@ void BM_KeyEventToInput(benchmark::State& state) {
   size_t typed = 0;
   for (auto _ : state) {
     sim::PressScanCode(scanG);
-    sim::WaitForSentInputCount(++typed);
+    sim::WaitForSentInputCount(2 * ++typed);  // the key-down and its key-up
     if (typed == kClearEvery) {
       state.PauseTiming();
       sim::ClearSentInputs();

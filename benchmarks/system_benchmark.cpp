@@ -96,7 +96,7 @@ void BM_BurstOf45Keys(benchmark::State& state) {
   sim::ClearSentInputs();
   for (auto _ : state) {
     for (int slot = 0; slot < kCharacterKeyCount; ++slot) sim::PressScanCode(LayerKeyMap[slot].ScanCode);
-    sim::WaitForSentInputCount(expected.size());
+    sim::WaitForSentInputCount(2 * expected.size());  // a key-down and a key-up per code unit
     state.PauseTiming();
     sim::WaitForQuiescence();
     const std::u16string typed = sim::TypedText();

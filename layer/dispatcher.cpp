@@ -9,24 +9,29 @@ namespace tavlo {
 void ClearDispatcherThread();
 
 int InjectText(const char16_t* text) {
-  int accepted = 0;
+  int inserted = 0;
   bool reported = false;  // one report per text
   for (const char16_t* unit = text; unit != nullptr && *unit != 0; ++unit) {
-    platform::InputEvent input{};
-    input.type = platform::kInputKeyboard;
-    input.ki.wVk = 0;
-    input.ki.wScan = static_cast<uint16_t>(*unit);
-    input.ki.dwFlags = platform::kKeyEventUnicode;
-    input.ki.time = 0;
-    input.ki.dwExtraInfo = 0;
-    const uint32_t inserted = platform::SendInputEvents(1, &input, static_cast<int>(sizeof input));
-    if (inserted == 0 && !reported) {
+    // The unit's key-down and its key-up, in one call so that no other input
+    // comes between them: VK_PACKET is up again once the unit is typed.
+    platform::InputEvent input[2] = {};
+    for (platform::InputEvent& event : input) {
+      event.type = platform::kInputKeyboard;
+      event.ki.wVk = 0;
+      event.ki.wScan = static_cast<uint16_t>(*unit);
+      event.ki.dwFlags = platform::kKeyEventUnicode;
+      event.ki.time = 0;
+      event.ki.dwExtraInfo = 0;
+    }
+    input[1].ki.dwFlags |= platform::kKeyEventKeyUp;
+    const uint32_t count = platform::SendInputEvents(2, input, static_cast<int>(sizeof input[0]));
+    if (count < 2 && !reported) {
       platform::TraceFailure(u"SendInput", nullptr, platform::LastError());
       reported = true;
     }
-    accepted += static_cast<int>(inserted);
+    inserted += static_cast<int>(count);
   }
-  return accepted;
+  return inserted;
 }
 
 const char16_t* ChooseLayerText(int slot, bool shiftDown, bool capsLockOn) {

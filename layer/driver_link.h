@@ -136,9 +136,12 @@ void CloseKeyFilter();
 
 // The dispatcher's thread procedure; `window` is not used. Exit code 0.
 uint32_t DispatchKeyEvents(void* window);
-// Types a text as one Unicode key-down event per UTF-16 code unit, each with
-// a SendInput call of its own. Returns the number of events the system
-// accepted. Empty or null text makes no call.
+// Types a text as synthesized Unicode input: each UTF-16 code unit as its
+// key-down followed by its key-up (same code unit), the two in one SendInput
+// call of their own. Returns the number of events SendInput inserted (two per
+// unit when all went in). A call that inserts fewer than its two events is
+// reported once per text on the debug output, and nothing is retried. Empty
+// or null text makes no call.
 int InjectText(const char16_t* text);
 // Which of a slot's two texts a key types: Shift selects the text with Shift;
 // for letters Caps Lock reverses that choice. Empty text for a slot outside

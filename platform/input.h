@@ -6,9 +6,11 @@
 
 namespace platform {
 
-// Virtual-key codes read by the system.
+// Virtual-key codes read by the system, and the one Unicode input comes as
+// (VK_PACKET: down from a Unicode key-down until its key-up).
 constexpr int kVkShift = 0x10;
 constexpr int kVkCapital = 0x14;
+constexpr int kVkPacket = 0xE7;
 
 // INPUT.type and KEYBDINPUT.dwFlags values, as Win32 defines them.
 constexpr uint32_t kInputMouse = 0;

@@ -7,7 +7,8 @@
 // three events of its own: the press of the key SCAN_CODE (hex), and the
 // press and release of the layer key 0x76. One thread per path, each
 // waiting on its own events only:
-//   key     the key's event -> one SendInput of the UTF-16 code unit UNIT (hex);
+//   key     the key's event -> one SendInput of the UTF-16 code unit UNIT (hex),
+//           its key-down and key-up in one call as Tavlo sends them;
 //           with --key-state it first reads Caps Lock and Shift with
 //           GetKeyState as Tavlo's dispatcher does, and ignores them
 //   layer   the layer key's press / release -> the layer-mode call 1 / 0
@@ -49,11 +50,15 @@ DWORD WINAPI KeyThread(void*) {
       GetKeyState(VK_CAPITAL);
       GetKeyState(VK_SHIFT);
     }
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wScan = g_unit;
-    input.ki.dwFlags = KEYEVENTF_UNICODE;
-    SendInput(1, &input, sizeof input);
+    // The unit's key-down and key-up in one call, as Tavlo types it.
+    INPUT input[2] = {};
+    for (INPUT& i : input) {
+      i.type = INPUT_KEYBOARD;
+      i.ki.wScan = g_unit;
+      i.ki.dwFlags = KEYEVENTF_UNICODE;
+    }
+    input[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    SendInput(2, input, sizeof input[0]);
   }
 }
 
@@ -138,6 +143,17 @@ DWORD WINAPI CostThread(void*) {
     input.ki.wScan = 0x0242;
     input.ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
     SendInput(1, &input, sizeof input);
+  });
+  // The shape of the key path's call: two records in one SendInput (key-ups
+  // here, so that nothing is typed).
+  Cost("SendInput-unicode-two-key-ups", 50, [] {
+    INPUT input[2] = {};
+    for (INPUT& i : input) {
+      i.type = INPUT_KEYBOARD;
+      i.ki.wScan = 0x0242;
+      i.ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+    }
+    SendInput(2, input, sizeof input[0]);
   });
   for (HANDLE e : events) CloseHandle(e);
   return 0;

@@ -12,8 +12,8 @@ namespace platform::sim {
 
 namespace {
 
-// The two keys as GetKeyState sees them: down, and the toggle that flips
-// with every press (Windows keeps one for every key, Shift included).
+// A key as GetKeyState sees it: down, and the toggle that flips with every
+// press (Windows keeps one for every key, Shift and VK_PACKET included).
 struct KeyState {
   bool down = false;
   bool toggled = false;
@@ -27,8 +27,13 @@ struct KeyState {
 struct InputState {
   KeyState shift;
   KeyState caps;
+  KeyState packet;  // VK_PACKET, moved by the Unicode events of the stream
+  long repeatedKeyDowns = 0;
   std::vector<InputEvent> sent;
   long calls = 0;
+  bool shortenNext = false;  // the next call inserts only `shortenTo` events
+  uint32_t shortenTo = 0;
+  uint32_t shortenError = 0;
   bool held = false;
   int blockedInHold = 0;
   std::condition_variable changed;
@@ -44,8 +49,11 @@ const ResetRegistration g_reset([] {
   InputState& s = S();
   s.shift = KeyState{};
   s.caps = KeyState{};
+  s.packet = KeyState{};
+  s.repeatedKeyDowns = 0;
   s.sent.clear();
   s.calls = 0;
+  s.shortenNext = false;
   s.held = false;
   s.changed.notify_all();
 });
@@ -93,6 +101,16 @@ std::u16string TypedText() {
   }
   return text;
 }
+long RepeatedKeyDownCount() {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  return S().repeatedKeyDowns;
+}
+void ShortenNextSendInput(uint32_t inserted, uint32_t error) {
+  std::lock_guard<std::mutex> lock(MachineMutex());
+  S().shortenNext = true;
+  S().shortenTo = inserted;
+  S().shortenError = error;
+}
 void ClearSentInputs() {
   std::lock_guard<std::mutex> lock(MachineMutex());
   S().sent.clear();
@@ -122,6 +140,7 @@ int16_t ReadKeyState(int virtualKey) {
   if (ShouldFailLocked("GetKeyState")) return 0;
   if (virtualKey == kVkShift) return S().shift.Value();
   if (virtualKey == kVkCapital) return S().caps.Value();
+  if (virtualKey == kVkPacket) return S().packet.Value();
   return 0;
 }
 
@@ -140,9 +159,24 @@ uint32_t SendInputEvents(uint32_t count, const InputEvent* events, int recordSiz
     s.changed.wait(lock, [&s] { return !s.held; });
     s.blockedInHold--;
   }
-  for (uint32_t i = 0; i < count; ++i) {
+  uint32_t inserted = count;
+  if (s.shortenNext) {
+    s.shortenNext = false;
+    if (s.shortenTo < count) {
+      inserted = s.shortenTo;
+      SetLastError(s.shortenError);
+    }
+  }
+  for (uint32_t i = 0; i < inserted; ++i) {
     const InputEvent& e = events[i];
     s.sent.push_back(e);
+    if (e.type == kInputKeyboard && (e.ki.dwFlags & kKeyEventUnicode)) {
+      const bool press = (e.ki.dwFlags & kKeyEventKeyUp) == 0;
+      // A key-down while VK_PACKET is still down reaches the application as
+      // an auto-repeat (WM_KEYDOWN with the previous-state bit 30 set).
+      if (press && s.packet.down) s.repeatedKeyDowns++;
+      s.packet.Set(press);
+    }
     char line[96];
     if (e.type == kInputKeyboard && (e.ki.dwFlags & kKeyEventUnicode)) {
       std::snprintf(line, sizeof line, "input unicode %04x%s", static_cast<unsigned>(e.ki.wScan),
@@ -157,7 +191,7 @@ uint32_t SendInputEvents(uint32_t count, const InputEvent* events, int recordSiz
     TraceLocked(line);
   }
   s.changed.notify_all();
-  return count;
+  return inserted;
 }
 
 }  // namespace platform

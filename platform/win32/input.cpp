@@ -7,7 +7,7 @@
 
 namespace platform {
 
-static_assert(kVkShift == VK_SHIFT && kVkCapital == VK_CAPITAL, "virtual-key codes");
+static_assert(kVkShift == VK_SHIFT && kVkCapital == VK_CAPITAL && kVkPacket == VK_PACKET, "virtual-key codes");
 static_assert(kInputMouse == INPUT_MOUSE && kInputKeyboard == INPUT_KEYBOARD, "input types");
 static_assert(kKeyEventExtendedKey == KEYEVENTF_EXTENDEDKEY && kKeyEventKeyUp == KEYEVENTF_KEYUP &&
                   kKeyEventUnicode == KEYEVENTF_UNICODE && kKeyEventScanCode == KEYEVENTF_SCANCODE,

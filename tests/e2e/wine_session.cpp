@@ -10,7 +10,8 @@
 // them. Prints each step, the text box's content as UTF-8 and the driver's
 // log, then closes Tavlo with /Kill and removes the driver.
 //
-// Exit code 0 when the text box holds the expected phrase and Tavlo installed
+// Exit code 0 when the text box holds the expected phrase, VK_PACKET is up
+// again, and Tavlo installed
 // its table, switched the layer and removed the table and closed the device
 // at /Kill; 1 otherwise.
 #include <windows.h>
@@ -213,6 +214,11 @@ int Run() {
     Print("expected: %s\n", e2e::Utf8(expected).c_str());
     ok = false;
   }
+  // Tavlo sends each character's key-down and key-up: VK_PACKET, the key
+  // Unicode input comes as, is up again.
+  const bool packet_up = (::GetAsyncKeyState(VK_PACKET) & 0x8000) == 0;
+  Print("key state: VK_PACKET %s\n", packet_up ? "up" : "held down (a key-up is missing)");
+  ok = ok && packet_up;
 
   const long killed = e2e::RunKill(exe, 10000);
   const long ended = tavlo.WaitEnded(10000);

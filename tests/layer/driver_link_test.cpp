@@ -147,7 +147,7 @@ TEST_F(LinkTest, LayerKeySendsItsModeOnEveryTransition) {
   EXPECT_EQ(calls[1].input, std::vector<uint8_t>{1});
 }
 
-TEST_F(LinkTest, CharacterKeyTypesOneUnicodeKeyDownOnlyWhileTheLayerIsOn) {
+TEST_F(LinkTest, CharacterKeyTypesOneUnicodeKeyDownAndUpOnlyWhileTheLayerIsOn) {
   ASSERT_EQ(OpenKeyFilter(kWindow), kKeyFilterOpened);
   Settle();
   Tap(kScanG);
@@ -156,15 +156,19 @@ TEST_F(LinkTest, CharacterKeyTypesOneUnicodeKeyDownOnlyWhileTheLayerIsOn) {
   Tap(kScanG);
   Release(kLayerKey);
   Tap(kScanG);
+  EXPECT_EQ(static_cast<uint16_t>(platform::ReadKeyState(platform::kVkPacket)) & 0x8000, 0) << "VK_PACKET is left down";
   const std::vector<platform::InputEvent> sent = sim::SentInputs();
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0].type, platform::kInputKeyboard);
-  EXPECT_EQ(sent[0].ki.wVk, 0);
-  EXPECT_EQ(sent[0].ki.wScan, 0x0242);
-  EXPECT_EQ(sent[0].ki.dwFlags, 4u);
-  EXPECT_EQ(sent[0].ki.time, 0u);
-  EXPECT_EQ(sent[0].ki.dwExtraInfo, 0u);
-  EXPECT_EQ(sim::SendInputCallCount(), 1);
+  ASSERT_EQ(sent.size(), 2u);
+  for (size_t i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i == 0 ? "key-down" : "key-up");
+    EXPECT_EQ(sent[i].type, platform::kInputKeyboard);
+    EXPECT_EQ(sent[i].ki.wVk, 0);
+    EXPECT_EQ(sent[i].ki.wScan, 0x0242);
+    EXPECT_EQ(sent[i].ki.dwFlags, i == 0 ? 0x4u : 0x6u);  // KEYEVENTF_UNICODE, | KEYEVENTF_KEYUP
+    EXPECT_EQ(sent[i].ki.time, 0u);
+    EXPECT_EQ(sent[i].ki.dwExtraInfo, 0u);
+  }
+  EXPECT_EQ(sim::SendInputCallCount(), 1) << "down and up in one call";
 }
 
 TEST_F(LinkTest, ShiftAndCapsLockChoiceOverEveryCharacterKey) {
@@ -187,8 +191,9 @@ TEST_F(LinkTest, ShiftAndCapsLockChoiceOverEveryCharacterKey) {
       Tap(LayerKeyMap[slot].ScanCode);
     }
     EXPECT_EQ(sim::TypedText(), expected) << "shift " << state.shift << " caps " << state.caps;
-    for (const platform::InputEvent& e : sim::SentInputs()) EXPECT_EQ(e.ki.dwFlags, 4u);
+    EXPECT_EQ(sim::SentInputCount(), 2 * expected.size()) << "a key-down and a key-up per code unit";
   }
+  EXPECT_EQ(sim::RepeatedKeyDownCount(), 0);
 }
 
 // The key state as GetKeyState gives it: a key that is down has 0xFF80, the
@@ -271,20 +276,72 @@ TEST_F(LinkTest, EmptyTextMakesNoInputCall) {
   EXPECT_EQ(sim::SendInputCallCount(), 1);
 }
 
-TEST_F(LinkTest, SeveralCodeUnitsAreSeveralKeyDownsEachWithItsOwnCall) {
+// Each code unit goes as its key-down and then its key-up, both in one call
+// of its own: VK_PACKET is up between the units and after the text, so no
+// character reaches an application as an auto-repeat of the one before.
+TEST_F(LinkTest, EachCodeUnitIsAKeyDownAndItsKeyUpInOneCall) {
   const char16_t text[] = u"\u0253a\u0257\U0001F600";  // 5 code units, one pair
-  EXPECT_EQ(InjectText(text), 5);
+  sim::ClearTrace();
+  EXPECT_EQ(InjectText(text), 10) << "the events inserted";
+  EXPECT_EQ(platform::ReadKeyState(platform::kVkPacket) & 0x8000, 0) << "VK_PACKET is left down";
+  EXPECT_EQ(sim::RepeatedKeyDownCount(), 0) << "a key-down came while VK_PACKET was still down";
   EXPECT_EQ(sim::SendInputCallCount(), 5);
   EXPECT_EQ(sim::TypedText(), text);
-  for (const platform::InputEvent& e : sim::SentInputs()) {
-    EXPECT_EQ(e.ki.dwFlags, platform::kKeyEventUnicode) << "key-downs only";
-    EXPECT_EQ(e.ki.wVk, 0);
+  const std::vector<platform::InputEvent> sent = sim::SentInputs();
+  ASSERT_EQ(sent.size(), 10u);
+  for (size_t i = 0; i < sent.size(); ++i) {
+    SCOPED_TRACE("event " + std::to_string(i));
+    EXPECT_EQ(sent[i].ki.wScan, static_cast<uint16_t>(text[i / 2])) << "the key-up names its key-down's unit";
+    EXPECT_EQ(sent[i].ki.dwFlags, platform::kKeyEventUnicode | (i % 2 ? platform::kKeyEventKeyUp : 0u));
+    EXPECT_EQ(sent[i].ki.wVk, 0);
   }
-  // A call that inserts nothing is not retried; the rest is still sent.
-  sim::ClearSentInputs();
-  sim::FailCall("SendInput", 2);
-  EXPECT_EQ(InjectText(u"xyz"), 2);
-  EXPECT_EQ(sim::TypedText(), u"xz");
+  EXPECT_EQ(sim::TraceLines(),
+            (std::vector<std::string>{"input unicode 0253", "input unicode 0253 up", "input unicode 0061",
+                                      "input unicode 0061 up", "input unicode 0257", "input unicode 0257 up",
+                                      "input unicode d83d", "input unicode d83d up", "input unicode de00",
+                                      "input unicode de00 up"}));
+}
+
+// A call that inserts fewer than its two events is reported once per text
+// and not retried; the rest of the text is still sent.
+TEST_F(LinkTest, ShortOrFailedInputCallsAreReportedOncePerTextAndNotRetried) {
+  struct Case {
+    const char* name;
+    const char16_t* text;
+    std::function<void()> plan;
+    int inserted;
+    std::u16string typed;
+    bool packetLeftDown;  // what the input stream holds afterwards
+  };
+  const std::vector<Case> cases = {
+      {"the second unit inserts nothing", u"xyz", [] { sim::FailCall("SendInput", 2, platform::kErrorAccessDenied); },
+       4, u"xz", false},
+      {"the first unit inserts its key-down only", u"xyz", [] { sim::ShortenNextSendInput(1); }, 5, u"xyz", false},
+      {"the only unit inserts its key-down only", u"x", [] { sim::ShortenNextSendInput(1); }, 1, u"x", true},
+      {"the first unit inserts nothing, the second its key-down only", u"xyz",
+       [] {
+         sim::FailCall("SendInput", 1, platform::kErrorAccessDenied);
+         sim::ShortenNextSendInput(1);
+       },
+       3, u"yz", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::ResetMachine();
+    c.plan();
+    EXPECT_EQ(InjectText(c.text), c.inserted);
+    EXPECT_EQ(sim::SendInputCallCount(), static_cast<long>(std::u16string(c.text).size())) << "nothing is retried";
+    EXPECT_EQ(sim::TypedText(), c.typed);
+    EXPECT_EQ(sim::DebugLines(), std::vector<std::string>{"Tavlo: SendInput failed, error 5"});
+    EXPECT_EQ((platform::ReadKeyState(platform::kVkPacket) & 0x8000) != 0, c.packetLeftDown);
+  }
+  // The next text is reported on its own.
+  sim::ResetMachine();
+  sim::FailAlways("SendInput", platform::kErrorAccessDenied);
+  EXPECT_EQ(InjectText(u"ab"), 0);
+  EXPECT_EQ(InjectText(u"c"), 0);
+  EXPECT_EQ(sim::DebugLines().size(), 2u);
+  sim::ClearFailures();
 }
 
 TEST_F(LinkTest, PendingKeysAreServedBeforeTheStopEvent) {

@@ -184,3 +184,73 @@ TEST(SimInput, KeyStateAndSink) {
   EXPECT_EQ(sim::SendInputCallCount(), 4);
   EXPECT_EQ(sim::TypedText(), u"\u014B") << "key-ups type nothing";
 }
+
+// VK_PACKET moves with the Unicode events of the stream as on Windows: down
+// from a key-down until a key-up, whatever their code units, and a key-down
+// while it is down is an auto-repeat to the application.
+TEST(SimInput, VkPacketIsDownFromAUnicodeKeyDownUntilItsKeyUp) {
+  struct Event {
+    char16_t unit;
+    bool up;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Event> events;
+    uint16_t state;  // GetKeyState(VK_PACKET) afterwards
+    long repeats;
+  };
+  const Case cases[] = {
+      {"nothing sent", {}, 0x0000, 0},
+      {"a key-down alone", {{u'a', false}}, 0xFF81, 0},
+      {"a key-down and its key-up", {{u'a', false}, {u'a', true}}, 0x0001, 0},
+      {"a key-up before its key-down", {{u'a', true}, {u'a', false}}, 0xFF81, 0},
+      {"two key-downs without their key-ups", {{u'a', false}, {u'b', false}}, 0xFF81, 1},
+      {"two units, each down and up", {{u'a', false}, {u'a', true}, {u'b', false}, {u'b', true}}, 0x0000, 0},
+      {"the second key-down before the first key-up",
+       {{u'a', false}, {u'b', false}, {u'a', true}, {u'b', true}},
+       0x0001,
+       1},
+      {"a key-up of another unit", {{u'a', false}, {u'b', true}}, 0x0001, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::ResetMachine();
+    for (const Event& e : c.events) {
+      InputEvent input{};
+      input.type = kInputKeyboard;
+      input.ki.wScan = e.unit;
+      input.ki.dwFlags = kKeyEventUnicode | (e.up ? kKeyEventKeyUp : 0u);
+      ASSERT_EQ(SendInputEvents(1, &input, sizeof input), 1u);
+    }
+    EXPECT_EQ(static_cast<uint16_t>(ReadKeyState(kVkPacket)), c.state);
+    EXPECT_EQ(sim::RepeatedKeyDownCount(), c.repeats);
+  }
+  // A virtual-key event moves no state here.
+  sim::ResetMachine();
+  InputEvent key{};
+  key.type = kInputKeyboard;
+  key.ki.wVk = 0x41;
+  ASSERT_EQ(SendInputEvents(1, &key, sizeof key), 1u);
+  EXPECT_EQ(ReadKeyState(kVkPacket), 0);
+}
+
+// A call cut short inserts its first events only and says how many.
+TEST(SimInput, ShortenedCallInsertsItsFirstEventsOnly) {
+  sim::ResetMachine();
+  InputEvent events[2] = {};
+  for (InputEvent& e : events) {
+    e.type = kInputKeyboard;
+    e.ki.wScan = 0x0253;
+    e.ki.dwFlags = kKeyEventUnicode;
+  }
+  events[1].ki.dwFlags |= kKeyEventKeyUp;
+  sim::ShortenNextSendInput(1, kErrorAccessDenied);
+  SetLastError(0);
+  EXPECT_EQ(SendInputEvents(2, events, sizeof(InputEvent)), 1u);
+  EXPECT_EQ(LastError(), kErrorAccessDenied);
+  EXPECT_EQ(sim::SentInputCount(), 1u);
+  EXPECT_NE(ReadKeyState(kVkPacket) & 0x8000, 0) << "the key-up did not go in";
+  EXPECT_EQ(SendInputEvents(2, events, sizeof(InputEvent)), 2u) << "only the next call is cut";
+  EXPECT_EQ(sim::SentInputCount(), 3u);
+  EXPECT_EQ(ReadKeyState(kVkPacket) & 0x8000, 0);
+}
