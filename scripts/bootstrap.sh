@@ -12,7 +12,7 @@ set -euo pipefail
 native=(cmake ninja-build g++ make libgtest-dev libbenchmark-dev)
 windows=(g++-mingw-w64-i686-win32 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-i686-dev
          mingw-w64-x86-64-dev binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine wine64 xvfb xauth
-         wixl clang-14 llvm-14 lld-14 python3)
+         wixl msitools clang-14 llvm-14 lld-14 python3)
 # The 32-bit Wine beside the 64-bit one: fresh prefixes are WoW64 prefixes, in
 # which the shipped 32-bit Tavlo.exe runs as on 64-bit Windows. Only where the
 # kernel runs i386 programs; elsewhere the Windows tiers say so and run the
