@@ -5,8 +5,12 @@
 # the build folder, the time zone or the clock; with a certificate it signs.
 #
 #   make-msi.sh --out MSI --source SOURCE_DIR --stage DIR --unsigned DIR
-#               --wxs FILE --uuid-namespace UUID FILE... -- WIXL [WIXL_ARGS...]
+#               --wxs FILE --uuid-namespace UUID
+#               --file-version VERSION --file-language LANGUAGE
+#               FILE... -- WIXL [WIXL_ARGS...]
 #
+# VERSION and LANGUAGE are those of Tavlo.exe's version resource, for its
+# row of the File table (packaging/finish-msi.sh).
 # FILE... are the files the package carries (Tavlo.exe, TavloSetup.dll, ...),
 # staged beside the .wxs under their own names. WIXL [WIXL_ARGS...] is the
 # wixl command without -o and the .wxs (architecture and -D variables).
@@ -16,7 +20,8 @@
 #   2. date    set every staged file's modification time to the package time
 #              (SOURCE_DATE_EPOCH, else the last commit's time): wixl writes
 #              these times into the cabinet;
-#   3. MSI     wixl, then the table fixes, then the summary information:
+#   3. MSI     wixl, then the table fixes (packaging/finish-msi.sh), then
+#              the summary information:
 #              package code, created and last-saved times. This unsigned
 #              package goes to --unsigned, with the unsigned staged files,
 #              and its package code is taken from its own content;
@@ -42,7 +47,7 @@ export LC_ALL=C TZ=UTC
 
 die() { echo "make-msi: $*" >&2; exit 1; }
 
-out="" source_dir="" stage="" unsigned="" wxs="" uuid_namespace=""
+out="" source_dir="" stage="" unsigned="" wxs="" uuid_namespace="" file_version="" file_language=""
 files=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -52,6 +57,8 @@ while [ $# -gt 0 ]; do
     --unsigned) unsigned="$2"; shift 2 ;;
     --wxs) wxs="$2"; shift 2 ;;
     --uuid-namespace) uuid_namespace="$2"; shift 2 ;;
+    --file-version) file_version="$2"; shift 2 ;;
+    --file-language) file_language="$2"; shift 2 ;;
     --) shift; break ;;
     -*) die "unknown option $1" ;;
     *) files+=("$1"); shift ;;
@@ -59,7 +66,8 @@ while [ $# -gt 0 ]; do
 done
 wixl=("$@")
 [ -n "$out" ] && [ -n "$source_dir" ] && [ -n "$stage" ] && [ -n "$unsigned" ] && [ -n "$wxs" ] \
-  && [ -n "$uuid_namespace" ] && [ ${#wixl[@]} -gt 0 ] || die "usage: see the head of $0"
+  && [ -n "$uuid_namespace" ] && [ -n "$file_version" ] && [ -n "$file_language" ] && [ ${#wixl[@]} -gt 0 ] \
+  || die "usage: see the head of $0"
 for tool in msibuild msiinfo; do
   command -v "$tool" >/dev/null || die "$tool not found (Debian package msitools)"
 done
@@ -157,11 +165,10 @@ build_database() {
   local msi="$1"
   rm -f "$msi"
   (cd "$stage" && "${wixl[@]}" -o "$msi" "$wxs_name")
-  # wixl exits 0 even when it could not write its output.
-  [ -s "$msi" ] || die "wixl wrote no $msi"
-  # The table fixes (msibuild "$msi" -q "UPDATE ..." / "INSERT ..." /
-  # "DELETE ...") go here: they shape the unsigned and the signed package
-  # alike, and the package code below is taken after them.
+  # The table fixes: they shape the unsigned and the signed package alike,
+  # and the package code below is taken after them. (finish-msi.sh also
+  # refuses an MSI that wixl did not write: wixl exits 0 then too.)
+  "$(dirname "${BASH_SOURCE[0]}")/finish-msi.sh" "$msi" "$file_version" "$file_language"
 }
 
 # The package code: a name-based UUID (version 5) in the namespace of
