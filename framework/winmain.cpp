@@ -6,6 +6,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "platform/win32/system_libraries.h"
+
 namespace {
 
 // The program's name: the executable's file name without its extension.
@@ -33,6 +35,10 @@ wchar_t g_exeName[MAX_PATH];
 }  // namespace
 
 extern "C" int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, LPWSTR lpCmdLine, int nCmdShow) {
+  // Before anything else could load a DLL by its name: no DLL is looked for
+  // in the program's folder (Downloads, for a program run from there) or the
+  // current folder. The static objects built before this load none.
+  platform::RestrictDllSearch();
   CWinApp* app = AfxGetApp();
   if (!app) return -1;
   app->m_hInstance = hInstance;

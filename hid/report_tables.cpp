@@ -44,9 +44,19 @@ bool OutputButtonsFit(const HidDevice& d) {
          static_cast<uint32_t>(first.Range.UsageMax) + d.Caps.NumberOutputButtonCaps;
 }
 
+// A collection that declares more than the bounds of report_tables.h.
+bool Refuse(const HidDevice& d) {
+  platform::TraceFailure(u"BuildReportTables", d.PathBuffer, platform::kErrorInvalidData);
+  return false;
+}
+
 bool LayOut(HidDevice& d, Layout& x) {
   // The report buffer; a failed allocation only leaves it null.
   x.Buffer = static_cast<uint8_t*>(platform::AllocZeroed(x.ReportLength));
+
+  // Every capability makes at least one item (or none, for a reversed
+  // range): more than the table may hold is refused before its arrays are had.
+  if (static_cast<uint32_t>(x.ButtonCapsCount) + x.ValueCapsCount > kMaxReportItems) return Refuse(d);
 
   x.ButtonCaps = AllocArray<platform::HidpButtonCaps>(x.ButtonCapsCount);
   if (!x.ButtonCaps) return false;
@@ -86,13 +96,15 @@ bool LayOut(HidDevice& d, Layout& x) {
     valueItems += max - min + 1;
   }
   const int64_t total = static_cast<int64_t>(x.ButtonCapsCount) + valueItems;
-  if (total < 0 || total > UINT32_MAX) return false;
+  if (total < 0) return false;
+  if (total > kMaxReportItems) return Refuse(d);
 
   x.Items = AllocArray<HidDataItem>(static_cast<uint64_t>(total));
   if (!x.Items) return false;
   x.ItemCount = static_cast<uint32_t>(total);
 
   uint32_t index = 0;
+  uint64_t usageListEntries = 0;
   for (uint32_t i = 0; i < x.ButtonCapsCount; ++i) {
     if (x.Type == platform::HidpReportType::Output && !OutputButtonsFit(d)) return false;
     if (index >= x.ItemCount) return false;
@@ -110,6 +122,8 @@ bool LayOut(HidDevice& d, Layout& x) {
       item.UsageMax = caps.NotRange.Usage;
     }
     item.MaxUsageListLength = platform::HidMaxUsageListLength(x.Type, caps.UsagePage, d.PreparsedData);
+    usageListEntries += item.MaxUsageListLength;
+    if (usageListEntries > kMaxReportUsageListEntries) return Refuse(d);
     // A list that cannot be had only stays null.
     item.Usages = AllocArray<uint16_t>(item.MaxUsageListLength);
   }

@@ -123,6 +123,9 @@ constexpr uint32_t kHidpStatusInvalidPreparsedData = 0xC0110001u;
 constexpr uint32_t kHidpStatusInvalidReportType = 0xC0110002u;
 constexpr uint32_t kHidpStatusUsageNotFound = 0xC0110004u;
 constexpr uint32_t kHidpStatusBufferTooSmall = 0xC0110007u;
+// What a HID parser call gives when the library's function could not be had
+// (Windows: hid.dll not loadable, platform/win32/system_libraries.h).
+constexpr uint32_t kHidpStatusNotImplemented = 0xC0110020u;
 
 // OVERLAPPED: Internal holds the status of the request and InternalHigh the
 // bytes transferred once it completes; both belong to the system until then.

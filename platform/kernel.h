@@ -46,6 +46,7 @@ constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorInvalidHandle = 6;
 constexpr uint32_t kErrorNotEnoughMemory = 8;
+constexpr uint32_t kErrorInvalidData = 13;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorSharingViolation = 32;
 constexpr uint32_t kErrorInsufficientBuffer = 122;

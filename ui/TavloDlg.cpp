@@ -1,9 +1,6 @@
 #include "ui/TavloDlg.h"
 
 #include <dbt.h>
-extern "C" {
-#include <hidsdi.h>
-}
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +9,7 @@ extern "C" {
 #include "app/instance.h"
 #include "app/system.h"
 #include "devices/keyboard_list.h"
+#include "platform/hid.h"
 
 static_assert(offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) == kInterfaceBroadcastNameOffset,
               "the name follows the fixed part");
@@ -103,7 +101,7 @@ BOOL CTavloDlg::OnInitDialog() {
   AllowMessageThroughFilter(WM_INSTANCE_OPEN);
   AllowMessageThroughFilter(WM_INSTANCE_KILL);
 
-  ::HidD_GetHidGuid(&HidClassGuid);
+  platform::HidGetHidGuid(reinterpret_cast<platform::Guid*>(&HidClassGuid));
   DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;

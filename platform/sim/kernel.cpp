@@ -69,6 +69,15 @@ Machine& M() {
 
 std::atomic<long> g_liveBlocks{0};
 std::atomic<long> g_liveBlockBytes{0};
+std::atomic<long> g_peakBlockBytes{0};
+
+// The live bytes grew by `added` (may be negative): the peak follows.
+void AddLiveBytes(long added) {
+  const long now = g_liveBlockBytes += added;
+  long peak = g_peakBlockBytes.load();
+  while (now > peak && !g_peakBlockBytes.compare_exchange_weak(peak, now)) {
+  }
+}
 thread_local uint32_t t_lastError = 0;
 // Only threads made by CreateThread count towards quiescence.
 thread_local bool t_systemThread = false;
@@ -235,6 +244,7 @@ void ResetMachine() {
     m.useOfClosedHandle = 0;
     m.waitCalls = 0;
     m.raceOnOpen.clear();
+    g_peakBlockBytes = g_liveBlockBytes.load();
     m.mutexes.clear();  // handles still open to them no longer count
     m.mutexGeneration++;
     hooks = m.resetHooks;
@@ -266,6 +276,8 @@ int RunningThreadCount() {
 }
 long LiveBlockCount() { return g_liveBlocks.load(); }
 long LiveBlockBytes() { return g_liveBlockBytes.load(); }
+long PeakBlockBytes() { return g_peakBlockBytes.load(); }
+void ResetPeakBlockBytes() { g_peakBlockBytes = g_liveBlockBytes.load(); }
 long UseOfClosedHandleCount() {
   std::lock_guard<std::mutex> lock(M().mutex);
   return M().useOfClosedHandle;
@@ -560,7 +572,7 @@ void* AllocZeroed(size_t bytes) {
   }
   header->size = bytes;
   g_liveBlocks++;
-  g_liveBlockBytes += static_cast<long>(bytes);
+  AddLiveBytes(static_cast<long>(bytes));
   return header + 1;
 }
 
@@ -579,14 +591,14 @@ void* ReallocZeroed(void* block, size_t bytes) {
   }
   if (bytes > oldSize) std::memset(reinterpret_cast<char*>(header + 1) + oldSize, 0, bytes - oldSize);
   header->size = bytes;
-  g_liveBlockBytes += static_cast<long>(bytes) - static_cast<long>(oldSize);
+  AddLiveBytes(static_cast<long>(bytes) - static_cast<long>(oldSize));
   return header + 1;
 }
 
 void FreeBlock(void* block) {
   if (!block) return;
   g_liveBlocks--;
-  g_liveBlockBytes -= static_cast<long>((static_cast<BlockHeader*>(block) - 1)->size);
+  AddLiveBytes(-static_cast<long>((static_cast<BlockHeader*>(block) - 1)->size));
   std::free(static_cast<BlockHeader*>(block) - 1);
 }
 

@@ -28,6 +28,11 @@ long LiveBlockCount();
 // Bytes asked for by the live blocks of AllocZeroed/ReallocZeroed (the
 // system's own heap; the simulated machine's bookkeeping is not counted).
 long LiveBlockBytes();
+// The most LiveBlockBytes has been since ResetPeakBlockBytes (or the last
+// ResetMachine): what a piece of the system cost at its height, also when it
+// gave the memory back before returning.
+long PeakBlockBytes();
+void ResetPeakBlockBytes();
 // Calls that named a handle after it was closed.
 long UseOfClosedHandleCount();
 // Wait calls made by any thread: an idle system makes none.

@@ -1,15 +1,13 @@
-// The HID class library, overlapped device-file I/O and SetupAPI on real Win32.
+// The HID class library, overlapped device-file I/O and SetupAPI on real
+// Win32. hid.dll and setupapi.dll are not imported: their functions come
+// from the tables of platform/win32/system_libraries.h, and a call whose
+// function could not be had fails with ERROR_PROC_NOT_FOUND.
 #include <windows.h>
-#include <setupapi.h>
-// mingw-w64's HID headers declare their functions without C linkage.
-extern "C" {
-#include <hidsdi.h>
-#include <hidpi.h>
-}
 
 #include <cstddef>
 
 #include "platform/hid.h"
+#include "platform/win32/system_libraries.h"
 
 namespace platform {
 
@@ -96,6 +94,7 @@ static_assert(::HidP_Input == static_cast<int>(HidpReportType::Input) &&
 static_assert(kHidpStatusSuccess == static_cast<uint32_t>(HIDP_STATUS_SUCCESS), "HIDP_STATUS_SUCCESS");
 static_assert(kHidpStatusInvalidPreparsedData == static_cast<uint32_t>(HIDP_STATUS_INVALID_PREPARSED_DATA), "status");
 static_assert(kHidpStatusUsageNotFound == static_cast<uint32_t>(HIDP_STATUS_USAGE_NOT_FOUND), "status");
+static_assert(kHidpStatusNotImplemented == static_cast<uint32_t>(HIDP_STATUS_NOT_IMPLEMENTED), "status");
 static_assert(kGenericRead == GENERIC_READ && kGenericWrite == GENERIC_WRITE, "access");
 static_assert(kFileShareRead == FILE_SHARE_READ && kFileShareWrite == FILE_SHARE_WRITE, "share");
 static_assert(kFileFlagOverlapped == FILE_FLAG_OVERLAPPED, "overlapped flag");
@@ -110,6 +109,13 @@ const wchar_t* W(const char16_t* text) { return reinterpret_cast<const wchar_t*>
 OVERLAPPED* Ov(Overlapped* overlapped) { return reinterpret_cast<OVERLAPPED*>(overlapped); }
 PHIDP_PREPARSED_DATA Pp(PreparsedData data) { return static_cast<PHIDP_PREPARSED_DATA>(data); }
 HDEVINFO Set(Handle set) { return static_cast<HDEVINFO>(set); }
+
+// A function of a library that could not be had: the call fails.
+template <typename Result>
+Result Missing(Result failure) {
+  ::SetLastError(ERROR_PROC_NOT_FOUND);
+  return failure;
+}
 
 }  // namespace
 
@@ -131,70 +137,105 @@ bool GetOverlappedResult(Handle file, Overlapped* overlapped, uint32_t* bytesTra
 bool CancelIo(Handle file) { return ::CancelIo(file) != FALSE; }
 
 bool HidGetPreparsedData(Handle file, PreparsedData* data) {
+  const auto get = win32::Hid().GetPreparsedData;
+  if (!get) return Missing(false);
   PHIDP_PREPARSED_DATA preparsed = nullptr;
-  const BOOLEAN ok = ::HidD_GetPreparsedData(file, &preparsed);
+  const BOOLEAN ok = get(file, &preparsed);
   if (ok) *data = preparsed;
   return ok != FALSE;
 }
 
-bool HidFreePreparsedData(PreparsedData data) { return ::HidD_FreePreparsedData(Pp(data)) != FALSE; }
-
-bool HidGetAttributes(Handle file, HiddAttributes* attributes) {
-  attributes->Size = sizeof(HIDD_ATTRIBUTES);
-  return ::HidD_GetAttributes(file, reinterpret_cast<HIDD_ATTRIBUTES*>(attributes)) != FALSE;
+bool HidFreePreparsedData(PreparsedData data) {
+  const auto release = win32::Hid().FreePreparsedData;
+  if (!release) return Missing(false);
+  return release(Pp(data)) != FALSE;
 }
 
-bool HidFlushQueue(Handle file) { return ::HidD_FlushQueue(file) != FALSE; }
+bool HidGetAttributes(Handle file, HiddAttributes* attributes) {
+  const auto get = win32::Hid().GetAttributes;
+  if (!get) return Missing(false);
+  attributes->Size = sizeof(HIDD_ATTRIBUTES);
+  return get(file, reinterpret_cast<HIDD_ATTRIBUTES*>(attributes)) != FALSE;
+}
 
-void HidGetHidGuid(Guid* guid) { ::HidD_GetHidGuid(reinterpret_cast<GUID*>(guid)); }
+bool HidFlushQueue(Handle file) {
+  const auto flush = win32::Hid().FlushQueue;
+  if (!flush) return Missing(false);
+  return flush(file) != FALSE;
+}
+
+void HidGetHidGuid(Guid* guid) {
+  const auto get = win32::Hid().GetHidGuid;
+  if (!get) {
+    // The null GUID names no device class: nothing is enumerated or notified.
+    *guid = Guid{};
+    return;
+  }
+  get(reinterpret_cast<GUID*>(guid));
+}
 
 uint32_t HidGetCaps(PreparsedData data, HidpCaps* caps) {
-  return static_cast<uint32_t>(::HidP_GetCaps(Pp(data), reinterpret_cast<HIDP_CAPS*>(caps)));
+  const auto get = win32::Hid().GetCaps;
+  if (!get) return Missing(kHidpStatusNotImplemented);
+  return static_cast<uint32_t>(get(Pp(data), reinterpret_cast<HIDP_CAPS*>(caps)));
 }
 
 uint32_t HidGetSpecificButtonCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
                                   HidpButtonCaps* caps, uint16_t* length, PreparsedData data) {
+  const auto get = win32::Hid().GetSpecificButtonCaps;
+  if (!get) return Missing(kHidpStatusNotImplemented);
   USHORT count = *length;
-  const NTSTATUS status =
-      ::HidP_GetSpecificButtonCaps(static_cast<HIDP_REPORT_TYPE>(type), usagePage, linkCollection, usage,
-                                   reinterpret_cast<HIDP_BUTTON_CAPS*>(caps), &count, Pp(data));
+  const NTSTATUS status = get(static_cast<HIDP_REPORT_TYPE>(type), usagePage, linkCollection, usage,
+                              reinterpret_cast<HIDP_BUTTON_CAPS*>(caps), &count, Pp(data));
   *length = count;
   return static_cast<uint32_t>(status);
 }
 
 uint32_t HidGetSpecificValueCaps(HidpReportType type, uint16_t usagePage, uint16_t linkCollection, uint16_t usage,
                                  HidpValueCaps* caps, uint16_t* length, PreparsedData data) {
+  const auto get = win32::Hid().GetSpecificValueCaps;
+  if (!get) return Missing(kHidpStatusNotImplemented);
   USHORT count = *length;
-  const NTSTATUS status =
-      ::HidP_GetSpecificValueCaps(static_cast<HIDP_REPORT_TYPE>(type), usagePage, linkCollection, usage,
-                                  reinterpret_cast<HIDP_VALUE_CAPS*>(caps), &count, Pp(data));
+  const NTSTATUS status = get(static_cast<HIDP_REPORT_TYPE>(type), usagePage, linkCollection, usage,
+                              reinterpret_cast<HIDP_VALUE_CAPS*>(caps), &count, Pp(data));
   *length = count;
   return static_cast<uint32_t>(status);
 }
 
 uint32_t HidMaxUsageListLength(HidpReportType type, uint16_t usagePage, PreparsedData data) {
-  return ::HidP_MaxUsageListLength(static_cast<HIDP_REPORT_TYPE>(type), usagePage, Pp(data));
+  const auto length = win32::Hid().MaxUsageListLength;
+  if (!length) return Missing(0u);
+  return length(static_cast<HIDP_REPORT_TYPE>(type), usagePage, Pp(data));
 }
 
 Handle GetClassDevices(const Guid* guid, uint32_t flags) {
-  return ::SetupDiGetClassDevsW(reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags);
+  const auto get = win32::SetupApi().GetClassDevsW;
+  if (!get) return Missing(InvalidHandle());
+  return get(reinterpret_cast<const GUID*>(guid), nullptr, nullptr, flags);
 }
 
 bool EnumDeviceInterfaces(Handle set, const Guid* guid, uint32_t index, DeviceInterfaceData* data) {
-  return ::SetupDiEnumDeviceInterfaces(Set(set), nullptr, reinterpret_cast<const GUID*>(guid), index,
-                                       reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
+  const auto enumerate = win32::SetupApi().EnumDeviceInterfaces;
+  if (!enumerate) return Missing(false);
+  return enumerate(Set(set), nullptr, reinterpret_cast<const GUID*>(guid), index,
+                   reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data)) != FALSE;
 }
 
 bool GetDeviceInterfaceDetail(Handle set, DeviceInterfaceData* data, DeviceInterfaceDetail* detail, uint32_t detailSize,
                               uint32_t* requiredSize) {
+  const auto get = win32::SetupApi().GetDeviceInterfaceDetailW;
+  if (!get) return Missing(false);
   DWORD required = 0;
-  const BOOL ok = ::SetupDiGetDeviceInterfaceDetailW(Set(set), reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
-                                                     reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail),
-                                                     detailSize, &required, nullptr);
+  const BOOL ok = get(Set(set), reinterpret_cast<SP_DEVICE_INTERFACE_DATA*>(data),
+                      reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(detail), detailSize, &required, nullptr);
   if (requiredSize) *requiredSize = required;
   return ok != FALSE;
 }
 
-bool DestroyDeviceInfoList(Handle set) { return ::SetupDiDestroyDeviceInfoList(Set(set)) != FALSE; }
+bool DestroyDeviceInfoList(Handle set) {
+  const auto destroy = win32::SetupApi().DestroyDeviceInfoList;
+  if (!destroy) return Missing(false);
+  return destroy(Set(set)) != FALSE;
+}
 
 }  // namespace platform

@@ -10,6 +10,7 @@ static_assert(sizeof(Handle) == sizeof(HANDLE), "handle width");
 static_assert(kInfinite == INFINITE && kWaitTimeout == WAIT_TIMEOUT && kWaitFailed == WAIT_FAILED, "wait codes");
 static_assert(kMaximumWaitObjects == MAXIMUM_WAIT_OBJECTS, "wait limit");
 static_assert(kStillActive == STILL_ACTIVE, "exit code");
+static_assert(kErrorInvalidData == ERROR_INVALID_DATA, "error code");
 
 uint32_t LastError() { return ::GetLastError(); }
 void SetLastError(uint32_t code) { ::SetLastError(code); }

@@ -1,10 +1,11 @@
-// Windows and processes on real Win32.
+// Windows and processes on real Win32. psapi.dll is not imported: its one
+// function comes from platform/win32/system_libraries.h.
 #include <windows.h>
-#include <psapi.h>
 
 #include <cwchar>
 
 #include "platform/process.h"
+#include "platform/win32/system_libraries.h"
 
 namespace platform {
 
@@ -33,7 +34,12 @@ uint32_t WindowProcessId(WindowHandle window) {
 Handle OpenProcessForQuery(uint32_t access, uint32_t processId) { return ::OpenProcess(access, FALSE, processId); }
 
 uint32_t ProcessImageFileName(Handle process, char16_t* buffer, uint32_t capacity) {
-  return ::GetProcessImageFileNameW(process, Wide(buffer), capacity);
+  const auto get = win32::Psapi().GetProcessImageFileNameW;
+  if (!get) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return 0;
+  }
+  return get(process, Wide(buffer), capacity);
 }
 
 uint32_t LogicalDriveStrings(uint32_t capacity, char16_t* buffer) {

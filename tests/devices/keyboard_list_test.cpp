@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "devices/keyboard_list.h"
 #include "hid/hid_device.h"
+#include "platform/sim/sim_trace.h"
+#include "platform/text.h"
 #include "tests/devices/devices_fixture.h"
 
 using namespace tavlo;
@@ -181,6 +184,51 @@ TEST_F(KeyboardList, EveryFailureOfAnArrivalLeavesAWorkingEntryOrNothing) {
     EXPECT_GT(k, 5) << "the walk reached the arrival's calls";
     RemoveKeyboardInterface(kb.consumerControl.c_str());
   }
+}
+
+// ---- a collection that declares millions of items ----
+
+// 300 value capabilities of the model's Consumer-Control collection, each
+// ranging over every 16-bit usage: about 2 KB of report descriptor that would
+// make 19.7 million item records (786 MB). The interface is refused as
+// malformed: its tables are not built, one debug line names it, and it costs
+// a few kilobytes at the height of its arrival. The keyboard plugged beside
+// it, found by the same scan, works.
+TEST_F(KeyboardList, ACollectionDeclaringMillionsOfItemsIsRefusedCheaplyAndTheOtherKeyboardWorks) {
+  sim::HidInterface hostile = sim::ModelConsumerControl(2);
+  for (int i = 0; i < 300; ++i) hostile.valueCaps[0].push_back(sim::ValueCaps(0x000C, 1, true, 0x0000, 0xFFFF));
+  sim::AddHidInterface(hostile);
+  const sim::ModelKeyboardPaths good = sim::AttachModelKeyboard(1);
+
+  sim::ClearTrace();
+  sim::ResetPeakBlockBytes();
+  const long before = sim::LiveBlockBytes();
+  ScanKeyboardInterfaces(nullptr);
+  Settle();
+  const long scanPeak = sim::PeakBlockBytes() - before;
+  std::printf("[ memory   ] scan with the hostile collection: %ld bytes at its height\n", scanPeak);
+
+  // The arrival of the hostile collection alone, again.
+  sim::ResetPeakBlockBytes();
+  const long listed = sim::LiveBlockBytes();
+  AddKeyboardInterface(hostile.path.c_str(), nullptr);
+  Settle();
+  const long arrivalPeak = sim::PeakBlockBytes() - listed;
+  std::printf("[ memory   ] arrival of the hostile collection: %ld bytes at its height\n", arrivalPeak);
+  EXPECT_LT(arrivalPeak, 64 * 1024);
+  EXPECT_LT(scanPeak, 256 * 1024);
+
+  const std::string line = "Tavlo: BuildReportTables " + platform::ToUtf8(hostile.path.c_str()) + " failed, error 13";
+  const std::vector<std::string> lines = sim::DebugLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), line), 2) << "once per arrival";
+  EXPECT_EQ(sim::HidPendingReadCount(hostile.path), 0) << "the hostile collection is not read";
+  Hold(hostile.path);
+  EXPECT_EQ(ModeCalls(), std::vector<int>{});
+  EXPECT_EQ(sim::HidPendingReadCount(good.consumerControl), 1);
+  Hold(good.consumerControl);
+  Release(good.consumerControl);
+  EXPECT_EQ(ModeCalls(), (std::vector<int>{1, 0}));
+  ReleaseKeyboardInterfaces();
 }
 
 // ---- several keyboards, duplicates, removal ----

@@ -92,7 +92,7 @@ class TavloWithTestKeyboard : public ::testing::Test {
 
   void TearDown() override {
     if (tavlo_.Running()) {
-      e2e::RunKill(TavloExe(), 10000);
+      e2e::RunKill(exe_, 10000);
       tavlo_.WaitEnded(5000);
     }
     tavlo_.Terminate();
@@ -118,11 +118,12 @@ class TavloWithTestKeyboard : public ::testing::Test {
     }
   }
 
-  // Starts Tavlo and waits until its initialisation, the start-up scan
-  // included, is over.
-  void StartTavlo() {
+  // Starts Tavlo (the one under test, or a copy of it at `exe`) and waits
+  // until its initialisation, the start-up scan included, is over.
+  void StartTavlo(const std::wstring& exe = TavloExe()) {
+    exe_ = exe;
     std::string error;
-    ASSERT_TRUE(tavlo_.Launch(TavloExe(), L"", &error)) << error;
+    ASSERT_TRUE(tavlo_.Launch(exe_, L"", &error)) << error;
     ASSERT_EQ(device_.WaitUntil([](const KbdTestState& s) { return s.TableInstalled != 0; }, 10000),
               static_cast<DWORD>(ERROR_SUCCESS))
         << "Tavlo never installed its key table";
@@ -167,7 +168,7 @@ class TavloWithTestKeyboard : public ::testing::Test {
 
   // /Kill, and Tavlo's end.
   void Kill() {
-    ASSERT_EQ(e2e::RunKill(TavloExe(), 10000), 0);
+    ASSERT_EQ(e2e::RunKill(exe_, 10000), 0);
     ASSERT_EQ(tavlo_.WaitEnded(10000), 0) << "Tavlo did not end cleanly";
   }
 
@@ -175,6 +176,7 @@ class TavloWithTestKeyboard : public ::testing::Test {
   static testkbd::Session* keyboards_;
   testdriver::TestDevice device_;
   e2e::TavloProcess tavlo_;
+  std::wstring exe_ = TavloExe();  // the Tavlo.exe started last
   std::vector<testkbd::Keyboard> plugged_;
 };
 
@@ -212,6 +214,88 @@ TEST_F(TavloWithTestKeyboard, KeyboardFoundAtStartTypesTheLayerOnlyWhileItsLayer
   ASSERT_EQ(lines.size(), 5u);
   for (size_t i = 2; i < 4; ++i) EXPECT_EQ(lines[i], kLayerOn);
   EXPECT_EQ(lines[4], "ioctl 0x00222138 in 1 00 -> 0x00000000");
+}
+
+// ---- a hid.dll planted beside Tavlo.exe ----
+
+// The folder of the planted hid.dll (tests/e2e/planted_hid) of the bitness
+// of the Tavlo.exe under test: a DLL loads only into a process of its own.
+std::wstring PlantedHidFolder() {
+  DWORD kind = 0;
+  const bool is32 = ::GetBinaryTypeW(TavloExe().c_str(), &kind) && kind == SCS_32BIT_BINARY;
+  return e2e::WindowsPath(is32 ? TAVLO_PLANTED_HID_X86_DIR : TAVLO_PLANTED_HID_DIR);
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// What the planted DLL wrote: the executable it was loaded into.
+std::string MarkerText(const std::wstring& path) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  wchar_t text[MAX_PATH] = {};
+  DWORD read = 0;
+  ::ReadFile(file, text, sizeof text - sizeof text[0], &read, nullptr);
+  ::CloseHandle(file);
+  return testkbd::Narrow(text);
+}
+
+// A folder of its own under the test's temporary folder, removed with what
+// it holds at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"tavlo-planted-" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~ScratchFolder() {
+    for (const wchar_t* name : {L"Tavlo.exe", L"hid.dll", L"tavlo_imports_hid.exe", L"planted-hid-loaded.txt"})
+      ::DeleteFileW((path_ + L"\\" + name).c_str());
+    ::RemoveDirectoryW(path_.c_str());
+  }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+// Users run the bare Tavlo.exe from Downloads, where a download can put a
+// hid.dll beside it. Windows takes a DLL that a program imports from the
+// program's own folder first, and so does Wine for hid.dll: a program of
+// that folder that imports hid.dll gets the planted one (the control below).
+// Tavlo loads hid.dll by its full path in the system directory: the planted
+// DLL, whose DllMain would leave its marker, never runs in Tavlo, and Tavlo
+// still reads the keyboard through the system's.
+TEST_F(TavloWithTestKeyboard, AHidDllPlantedBesideTavloIsNeverLoaded) {
+  ScratchFolder folder;
+  const std::wstring planted = PlantedHidFolder();
+  const std::wstring exe = folder.path() + L"\\Tavlo.exe";
+  const std::wstring marker = folder.path() + L"\\planted-hid-loaded.txt";
+  ASSERT_TRUE(::CopyFileW(TavloExe().c_str(), exe.c_str(), FALSE)) << ::GetLastError();
+  for (const wchar_t* name : {L"hid.dll", L"tavlo_imports_hid.exe"}) {
+    ASSERT_TRUE(::CopyFileW((planted + L"\\" + name).c_str(), (folder.path() + L"\\" + name).c_str(), FALSE))
+        << testkbd::Narrow(name) << ": error " << ::GetLastError();
+  }
+
+  // The control: a program that imports hid.dll, in the same folder, loads
+  // the planted DLL, whose calls still reach the system's hid.dll.
+  {
+    e2e::TavloProcess importer;
+    std::string error;
+    ASSERT_TRUE(importer.Launch(folder.path() + L"\\tavlo_imports_hid.exe", L"", &error)) << error;
+    EXPECT_EQ(importer.WaitEnded(10000), 0) << "the planted DLL did not pass the call on";
+    ASSERT_TRUE(Exists(marker)) << "the planted hid.dll was not loaded by a program that imports hid.dll";
+    ASSERT_TRUE(::DeleteFileW(marker.c_str()));
+  }
+
+  testkbd::Keyboard kb;
+  ASSERT_NO_FATAL_FAILURE(Plug(&kb));
+  ASSERT_NO_FATAL_FAILURE(StartTavlo(exe));
+  ASSERT_NO_FATAL_FAILURE(LayerKey(kb, true, {1}));
+  ASSERT_NO_FATAL_FAILURE(LayerKey(kb, false, {1, 0}));
+  ASSERT_NO_FATAL_FAILURE(Kill());
+  EXPECT_FALSE(Exists(marker)) << "the planted hid.dll ran in " << MarkerText(marker);
 }
 
 // Reports with another value change nothing: with the layer on they do not

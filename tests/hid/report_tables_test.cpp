@@ -10,6 +10,8 @@
 #include "hid/report_tables.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_hid.h"
+#include "platform/sim/sim_trace.h"
+#include "platform/text.h"
 #include "tests/hid/hid_fixture.h"
 
 using namespace tavlo;
@@ -275,6 +277,103 @@ TEST_F(ReportTables, AFailedBuildIsReleasedExactlyOnce) {
     ASSERT_EQ(Open(*device), 1);
     if (!hit) break;
   }
+}
+
+// ---- what a collection may declare ----
+
+// The bounds of a report type's tables (report_tables.h), at and just past
+// each, for each report type, with real keyboards' declarations beside them.
+// Past a bound the build fails with one debug line naming the interface, and
+// what it cost at its height stays within a few tables' worth.
+TEST_F(ReportTables, ACollectionPastTheBoundsIsRefusedAsMalformed) {
+  constexpr uint16_t kLast = static_cast<uint16_t>(kMaxReportItems - 1);
+  struct Case {
+    const char* name;
+    int type;
+    std::vector<platform::HidpButtonCaps> buttons;
+    std::vector<platform::HidpValueCaps> values;
+    bool refused;
+    uint32_t items;  // of that type's table, when built
+  };
+  const std::vector<platform::HidpValueCaps> singles(kMaxReportItems, sim::ValueCaps(0xFF00, 0, false, 1, 1));
+  std::vector<platform::HidpValueCaps> oneSingleMore = singles;
+  oneSingleMore.push_back(sim::ValueCaps(0xFF00, 0, false, 1, 1));
+  const std::vector<platform::HidpValueCaps> hostile(300, sim::ValueCaps(0x000C, 1, true, 0x0000, 0xFFFF));
+  const std::vector<platform::HidpButtonCaps> halfPages(2, sim::ButtonCaps(0xFF01, 0, 0x0000, 0x7FFF));
+  const Case cases[] = {
+      {"an N-key-rollover keyboard: modifiers and a bitmap of every key",
+       kIn,
+       {sim::ButtonCaps(7, 0, 0xE0, 0xE7), sim::ButtonCaps(7, 0, 0x00, 0xE7)},
+       {},
+       false,
+       2},
+      {"this keyboard's consumer range, 0x000-0x3FF", kIn, {}, {sim::ValueCaps(0x0C, 1, true, 0, 0x3FF)}, false, 1024},
+      {"as many value items as the table may hold",
+       kIn,
+       {},
+       {sim::ValueCaps(0xFF00, 0, true, 0, kLast)},
+       false,
+       kMaxReportItems},
+      {"one item more", kIn, {sim::ButtonCaps(9, 0, 1, 1)}, {sim::ValueCaps(0xFF00, 0, true, 0, kLast)}, true, 0},
+      {"one range over every 16-bit usage", kIn, {}, {sim::ValueCaps(0xFF00, 0, true, 0, 0xFFFF)}, true, 0},
+      {"300 of them, 2 KB of descriptor", kIn, {}, hostile, true, 0},
+      {"as many capabilities as the table may hold", kIn, {}, singles, false, kMaxReportItems},
+      {"one capability more", kIn, {}, oneSingleMore, true, 0},
+      {"an output range past the bound", kOut, {}, {sim::ValueCaps(8, 0, true, 0, 0xFFFF)}, true, 0},
+      {"a feature range past the bound", kFeat, {}, {sim::ValueCaps(0xFF00, 0, true, 0, 0xFFFF)}, true, 0},
+      {"one button whose usage list is a whole page",
+       kFeat,
+       {sim::ButtonCaps(0xFF01, 0, 0x0000, 0xFFFF)},
+       {},
+       false,
+       1},
+      {"two buttons, each listing both halves of a page", kFeat, halfPages, {}, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::HidInterface d = Plain();
+    d.caps.OutputReportByteLength = 2;
+    d.caps.FeatureReportByteLength = 2;
+    d.buttonCaps[c.type] = c.buttons;
+    d.valueCaps[c.type] = c.values;
+    HidDevice r;
+    OpenWith(r, d);
+    sim::ClearTrace();
+    sim::ResetPeakBlockBytes();
+    const long before = sim::LiveBlockBytes();
+    EXPECT_EQ(BuildReportTables(r), c.refused ? 0 : 1);
+    const long cost = sim::PeakBlockBytes() - before;
+    EXPECT_LT(cost, 1024 * 1024) << "bytes at the height of the build";
+    std::vector<std::string> expected;
+    if (c.refused) {
+      expected.push_back("Tavlo: BuildReportTables " + platform::ToUtf8(r.PathBuffer) + " failed, error 13");
+    }
+    EXPECT_EQ(sim::DebugLines(), expected);
+    EXPECT_EQ(r.TablesBuilt, c.refused ? 0u : 1u);
+    if (!c.refused) {
+      const uint32_t count[] = {r.InputItemCount, r.OutputItemCount, r.FeatureItemCount};
+      EXPECT_EQ(count[c.type], c.items);
+    }
+    Destroy(r);
+  }
+}
+
+// More capabilities than a table may hold are refused before their arrays
+// are had, and the report types after the refused one are not laid out.
+TEST_F(ReportTables, TooManyCapabilitiesAreRefusedBeforeTheirArrays) {
+  sim::HidInterface d = Plain();
+  d.capsCountsFromArrays = false;
+  d.caps.NumberInputValueCaps = 0xFFFF;  // 4.7 MB of records, if they were had
+  d.caps.NumberInputButtonCaps = 0xFFFF;
+  d.caps.NumberOutputValueCaps = 1;
+  OpenWith(d);
+  sim::ResetPeakBlockBytes();
+  const long before = sim::LiveBlockBytes();
+  EXPECT_EQ(BuildReportTables(*device), 0);
+  EXPECT_LT(sim::PeakBlockBytes() - before, 1024);
+  EXPECT_EQ(device->InputButtonCaps, nullptr);
+  EXPECT_EQ(device->InputValueCaps, nullptr);
+  EXPECT_EQ(device->OutputValueCaps, nullptr);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "tests/support/debug_output.h"
 #include "tests/support/win32_probe.h"
 #include "tests/wine/spy/spy_log.h"
 
@@ -552,59 +553,6 @@ TEST_F(TavloProcess, PathDifferingOnlyInTheCaseOfAnyLetterReachesTheInstance) {
   ::DeleteFileW(exe.c_str());
   ::RemoveDirectoryW(small.c_str());
 }
-
-// Reads the debug output of every process of the session as a debug-output
-// viewer does: the DBWIN_BUFFER mapping and its two events.
-class DebugOutputReader {
- public:
-  bool Start() {
-    ready_ = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_BUFFER_READY");
-    data_ = ::CreateEventW(nullptr, FALSE, FALSE, L"DBWIN_DATA_READY");
-    mapping_ = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, L"DBWIN_BUFFER");
-    if (!ready_ || !data_ || !mapping_) return false;
-    view_ = static_cast<const char*>(::MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 4096));
-    if (!view_) return false;
-    thread_ = std::thread([this] {
-      while (!stop_) {
-        ::SetEvent(ready_);
-        if (::WaitForSingleObject(data_, 50) != WAIT_OBJECT_0) continue;
-        DWORD pid = 0;
-        memcpy(&pid, view_, sizeof pid);
-        std::string text(view_ + sizeof pid, strnlen(view_ + sizeof pid, 4096 - sizeof pid));
-        ::EnterCriticalSection(&lock_);
-        lines_.push_back({pid, text});
-        ::LeaveCriticalSection(&lock_);
-      }
-    });
-    return true;
-  }
-  ~DebugOutputReader() {
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    if (view_) ::UnmapViewOfFile(view_);
-    for (HANDLE h : {ready_, data_, mapping_})
-      if (h) ::CloseHandle(h);
-    ::DeleteCriticalSection(&lock_);
-  }
-  // The lines of process `pid` seen so far.
-  std::vector<std::string> LinesOf(DWORD pid) {
-    std::vector<std::string> out;
-    ::EnterCriticalSection(&lock_);
-    for (const auto& l : lines_)
-      if (l.first == pid) out.push_back(l.second);
-    ::LeaveCriticalSection(&lock_);
-    return out;
-  }
-  DebugOutputReader() { ::InitializeCriticalSection(&lock_); }
-
- private:
-  HANDLE ready_ = nullptr, data_ = nullptr, mapping_ = nullptr;
-  const char* view_ = nullptr;
-  std::thread thread_;
-  volatile bool stop_ = false;
-  CRITICAL_SECTION lock_;
-  std::vector<std::pair<DWORD, std::string>> lines_;
-};
 
 // An arrival notice for a keyboard interface that cannot be opened: the
 // keyboard is not listed, and why shows on the debug output, one line with
