@@ -26,6 +26,7 @@
 
 #include "layer/key_map.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/tavlo_fixture.h"
 #include "tests/support/win32_probe.h"
 
 namespace {
@@ -79,36 +80,12 @@ std::u16string TextOf(HWND edit) {
                         static_cast<size_t>(copied < length ? copied : length));
 }
 
-class TypingIntoApplications : public ::testing::TestWithParam<Application> {
+class TypingIntoApplications : public e2e::TavloOnTestDriver, public ::testing::WithParamInterface<Application> {
  protected:
-  static void SetUpTestSuite() { driver_ = new testdriver::ScopedDriver(e2e::WindowsPath(KBDFILTR_TEST_SYS)); }
-  static void TearDownTestSuite() {
-    delete driver_;
-    driver_ = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_EQ(driver_->error(), static_cast<DWORD>(ERROR_SUCCESS))
-        << "installing the test driver failed at " << driver_->failed_step();
-    if (e2e::InstanceRunning()) e2e::RunKill(TavloExe(), 10000);
-    ASSERT_FALSE(e2e::InstanceRunning()) << "a Tavlo instance from elsewhere keeps running";
-    ASSERT_EQ(device_.Open(), static_cast<DWORD>(ERROR_SUCCESS));
-    std::string error;
-    ASSERT_TRUE(tavlo_.Launch(TavloExe(), L"", &error)) << error;
-    ASSERT_EQ(device_.WaitUntil([](const KbdTestState& s) { return s.TableInstalled != 0; }, 10000),
-              static_cast<DWORD>(ERROR_SUCCESS))
-        << "Tavlo never installed its key table";
-    ASSERT_NE(tavlo_.WaitForMainWindow(10000), nullptr) << "Tavlo's main window never finished its initialisation";
-  }
-
   void TearDown() override {
     if (layer_on_) device_.Inject({Break(kLayerKey)});
     CloseApplication();
-    if (tavlo_.Running()) {
-      e2e::RunKill(TavloExe(), 10000);
-      tavlo_.WaitEnded(5000);
-    }
-    tavlo_.Terminate();
+    TavloOnTestDriver::TearDown();
   }
 
   // Starts the application and finds its top-level window and edit control.
@@ -164,10 +141,7 @@ class TypingIntoApplications : public ::testing::TestWithParam<Application> {
   void LayerKey(bool down) {
     ASSERT_EQ(device_.Inject({down ? Make(kLayerKey) : Break(kLayerKey)}), static_cast<DWORD>(ERROR_SUCCESS));
     layer_on_ = down;
-    const unsigned mode = down ? 1 : 0;
-    ASSERT_EQ(device_.WaitUntil([mode](const KbdTestState& s) { return s.LayerMode == mode; }, 5000),
-              static_cast<DWORD>(ERROR_SUCCESS))
-        << "Tavlo did not switch the layer " << (down ? "on" : "off");
+    WaitForLayer(down);
   }
 
   // Waits until the application's text has `length` code units (or more).
@@ -194,16 +168,11 @@ class TypingIntoApplications : public ::testing::TestWithParam<Application> {
     app_.Terminate();  // the job would end it too
   }
 
-  static testdriver::ScopedDriver* driver_;
-  testdriver::TestDevice device_;
-  e2e::TavloProcess tavlo_;
   e2e::TavloProcess app_;  // the same launcher, for its job
   HWND top_ = nullptr;
   HWND edit_ = nullptr;
   bool layer_on_ = false;
 };
-
-testdriver::ScopedDriver* TypingIntoApplications::driver_ = nullptr;
 
 TEST_P(TypingIntoApplications, TypesExactlyTheLayerTextAndLeavesNoKeyDown) {
   const Application& app = GetParam();

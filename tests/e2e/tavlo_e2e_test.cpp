@@ -19,6 +19,7 @@
 
 #include "layer/key_map.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/tavlo_fixture.h"
 
 namespace {
 
@@ -35,39 +36,12 @@ using testdriver::Make;
 
 constexpr uint8_t kLayerKey = 0x76;
 
-class TavloWithTestDriver : public ::testing::Test {
+class TavloWithTestDriver : public e2e::TavloOnTestDriver {
  protected:
-  static void SetUpTestSuite() { driver_ = new testdriver::ScopedDriver(e2e::WindowsPath(KBDFILTR_TEST_SYS)); }
-  static void TearDownTestSuite() {
-    delete driver_;
-    driver_ = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_EQ(driver_->error(), static_cast<DWORD>(ERROR_SUCCESS))
-        << "installing the test driver failed at " << driver_->failed_step();
-    if (e2e::InstanceRunning()) e2e::RunKill(TavloExe(), 10000);
-    ASSERT_FALSE(e2e::InstanceRunning()) << "a Tavlo instance from elsewhere keeps running";
-    ASSERT_EQ(device_.Open(), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(device_.ClearLog(), static_cast<DWORD>(ERROR_SUCCESS));
-
-    std::string error;
-    ASSERT_TRUE(tavlo_.Launch(TavloExe(), L"", &error)) << error;
-    ASSERT_EQ(device_.WaitUntil([](const KbdTestState& s) { return s.TableInstalled != 0; }, 10000),
-              static_cast<DWORD>(ERROR_SUCCESS))
-        << "Tavlo never installed its key table";
-    window_ = tavlo_.WaitForMainWindow(10000);
-    ASSERT_NE(window_, nullptr) << "Tavlo's main window never finished its initialisation";
-  }
-
   void TearDown() override {
     e2e::SetShift(false);
     e2e::SetCapsLock(false);
-    if (tavlo_.Running()) {
-      e2e::RunKill(TavloExe(), 10000);
-      tavlo_.WaitEnded(5000);
-    }
-    tavlo_.Terminate();
+    TavloOnTestDriver::TearDown();
   }
 
   // Injects the transitions and gives the event slots the driver signalled.
@@ -84,10 +58,7 @@ class TavloWithTestDriver : public ::testing::Test {
   void LayerKey(bool down) {
     EXPECT_EQ(Inject({down ? Make(kLayerKey) : Break(kLayerKey)}),
               std::vector<int>{down ? tavlo::kLayerKeyPressSlot : tavlo::kLayerKeyReleaseSlot});
-    const unsigned mode = down ? 1 : 0;
-    ASSERT_EQ(device_.WaitUntil([mode](const KbdTestState& s) { return s.LayerMode == mode; }, 5000),
-              static_cast<DWORD>(ERROR_SUCCESS))
-        << "Tavlo did not switch the layer " << (down ? "on" : "off");
+    WaitForLayer(down);
   }
 
   KbdTestState State() {
@@ -102,14 +73,7 @@ class TavloWithTestDriver : public ::testing::Test {
     EXPECT_EQ(log.dropped, 0u);
     return e2e::LogLines(log);
   }
-
-  static testdriver::ScopedDriver* driver_;
-  testdriver::TestDevice device_;
-  e2e::TavloProcess tavlo_;
-  HWND window_ = nullptr;
 };
-
-testdriver::ScopedDriver* TavloWithTestDriver::driver_ = nullptr;
 
 // The start: one open, one table of 2208 bytes naming 47 of Tavlo's own
 // events, no layer command, no message box. /Kill: the table's removal, then
