@@ -186,8 +186,11 @@ size_t ControlCallCount() {
 }
 bool WaitForControlCallCount(size_t count, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(MachineMutex());
-  return D().callMade.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                               [count] { return D().calls.size() >= count; });
+  OutsiderBlocksLocked();
+  const bool made =
+      D().callMade.wait_for(lock, std::chrono::milliseconds(timeoutMs), [count] { return D().calls.size() >= count; });
+  OutsiderWakesLocked();
+  return made;
 }
 
 }  // namespace platform::sim

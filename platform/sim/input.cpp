@@ -117,7 +117,11 @@ void ClearSentInputs() {
 }
 bool WaitForSentInputCount(size_t count, uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(MachineMutex());
-  return S().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [count] { return S().sent.size() >= count; });
+  OutsiderBlocksLocked();
+  const bool sent =
+      S().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [count] { return S().sent.size() >= count; });
+  OutsiderWakesLocked();
+  return sent;
 }
 void HoldInput(bool hold) {
   std::lock_guard<std::mutex> lock(MachineMutex());
@@ -126,7 +130,11 @@ void HoldInput(bool hold) {
 }
 bool WaitForHeldSendInput(uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(MachineMutex());
-  return S().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return S().blockedInHold > 0; });
+  OutsiderBlocksLocked();
+  const bool blocked =
+      S().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return S().blockedInHold > 0; });
+  OutsiderWakesLocked();
+  return blocked;
 }
 
 }  // namespace platform::sim

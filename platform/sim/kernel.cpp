@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <new>
 #include <stdexcept>
@@ -27,6 +28,16 @@ struct Waiter {
 
 namespace {
 
+// A thread made by CreateThread, from its creation until it ends.
+struct ThreadStart {
+  ThreadProc proc = nullptr;
+  void* parameter = nullptr;
+  std::shared_ptr<ThreadObject> thread;
+  int number = 0;        // its place in creation order since ResetMachine, from 1
+  bool started = false;  // may run its procedure (held back in ordered mode)
+  std::condition_variable go;
+};
+
 struct Machine {
   std::mutex mutex;
   std::condition_variable stateChanged;  // threads blocked, ended, released
@@ -35,6 +46,14 @@ struct Machine {
   uintptr_t nextHandle = 0x100;
   int runningThreads = 0;
   int liveThreads = 0;
+  int threadsCreated = 0;  // since reset; numbers the threads
+  // Threads not made by CreateThread (the test's, the runner's) that are
+  // blocked in a wait of the machine or in WaitForQuiescence and the like.
+  int blockedOutsiders = 0;
+  // Ordered thread starts: threads made while on, not started yet, in
+  // creation order.
+  bool orderedStarts = false;
+  std::deque<ThreadStart*> held;
   long useOfClosedHandle = 0;
   long waitCalls = 0;
 
@@ -47,6 +66,11 @@ struct Machine {
   long failAt = 0;
   uint32_t failAtError = 0;
   long fallibleCalls = 0;
+  // The walked calls since FailNthFallibleCall (kept from then until
+  // ResetMachine only, so that long runs do not grow it): the name from
+  // FallibleCalls() and the calling thread's number.
+  bool logCalls = false;
+  std::vector<std::pair<const char*, int>> callLog;
   bool plannedHit = false;
   std::string plannedCall;  // the call the walk failed
 
@@ -81,6 +105,8 @@ void AddLiveBytes(long added) {
 thread_local uint32_t t_lastError = 0;
 // Only threads made by CreateThread count towards quiescence.
 thread_local bool t_systemThread = false;
+// 0 outside the system, else the thread's place in creation order.
+thread_local int t_threadNumber = 0;
 
 void RemoveWaiterLocked(Waiter& waiter) {
   for (auto& object : waiter.objects) {
@@ -94,7 +120,36 @@ void RemoveWaiterLocked(Waiter& waiter) {
   }
 }
 
+// Ordered thread starts: the oldest held thread starts once no system
+// thread runs and an outside thread is blocked (it may be waiting for that
+// very thread). Called wherever either count falls.
+void StartNextHeldLocked() {
+  Machine& m = M();
+  if (m.held.empty() || m.runningThreads > 0 || m.blockedOutsiders == 0) return;
+  ThreadStart* start = m.held.front();
+  m.held.pop_front();
+  start->started = true;
+  m.runningThreads++;
+  start->go.notify_one();
+}
+
+void StartAllHeldLocked() {
+  Machine& m = M();
+  for (ThreadStart* start : m.held) {
+    start->started = true;
+    m.runningThreads++;
+    start->go.notify_one();
+  }
+  m.held.clear();
+}
+
 }  // namespace
+
+void OutsiderBlocksLocked() {
+  M().blockedOutsiders++;
+  StartNextHeldLocked();
+}
+void OutsiderWakesLocked() { M().blockedOutsiders--; }
 
 std::mutex& MachineMutex() { return M().mutex; }
 
@@ -129,7 +184,11 @@ void SignalLocked(Waitable& object) {
     }
     RemoveWaiterLocked(*waiter);
     waiter->result = index;
-    if (waiter->systemThread) M().runningThreads++;
+    if (waiter->systemThread) {
+      M().runningThreads++;
+    } else {
+      OutsiderWakesLocked();
+    }
     waiter->cv.notify_one();
     if (!object.manualReset) object.signalled = false;
   }
@@ -194,7 +253,10 @@ bool ShouldFailLocked(const char* call) {
     std::fprintf(stderr, "simulated machine: fallible call \"%s\" is missing from FallibleCalls()\n", call);
     std::abort();
   }
-  if (known->walked) m.fallibleCalls++;
+  if (known->walked) {
+    m.fallibleCalls++;
+    if (m.logCalls) m.callLog.emplace_back(known->name, t_threadNumber);
+  }
   if (known->walked && m.failAt > 0 && m.fallibleCalls == m.failAt) {
     m.plannedHit = true;
     m.plannedCall = call;
@@ -240,8 +302,13 @@ void ResetMachine() {
     m.plans.clear();
     m.failAt = 0;
     m.fallibleCalls = 0;
+    m.logCalls = false;
+    m.callLog.clear();
     m.plannedHit = false;
     m.useOfClosedHandle = 0;
+    m.orderedStarts = false;
+    StartAllHeldLocked();
+    m.threadsCreated = 0;
     m.waitCalls = 0;
     m.raceOnOpen.clear();
     g_peakBlockBytes = g_liveBlockBytes.load();
@@ -252,14 +319,31 @@ void ResetMachine() {
   for (auto& hook : hooks) hook();
 }
 
-bool WaitForQuiescence(uint32_t timeoutMs) {
+namespace {
+// Blocks the calling outside thread until `done` holds; held threads start
+// meanwhile.
+template <typename Done>
+bool WaitAsOutsider(uint32_t timeoutMs, Done done) {
   std::unique_lock<std::mutex> lock(M().mutex);
-  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return M().runningThreads == 0; });
+  OutsiderBlocksLocked();
+  const bool reached = M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+  OutsiderWakesLocked();
+  return reached;
+}
+}  // namespace
+
+bool WaitForQuiescence(uint32_t timeoutMs) {
+  return WaitAsOutsider(timeoutMs, [] { return M().runningThreads == 0 && M().held.empty(); });
 }
 
 bool WaitForAllThreadsEnded(uint32_t timeoutMs) {
-  std::unique_lock<std::mutex> lock(M().mutex);
-  return M().stateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return M().liveThreads == 0; });
+  return WaitAsOutsider(timeoutMs, [] { return M().liveThreads == 0; });
+}
+
+void SetOrderedThreadStarts(bool on) {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  M().orderedStarts = on;
+  if (!on) StartAllHeldLocked();
 }
 
 int OpenHandleCount() {
@@ -307,8 +391,17 @@ void FailNthFallibleCall(long k, uint32_t error) {
   M().failAt = k;
   M().failAtError = error;
   M().fallibleCalls = 0;
+  M().logCalls = true;
+  M().callLog.clear();
   M().plannedHit = false;
   M().plannedCall.clear();
+}
+std::vector<FallibleCallRecord> FallibleCallLog() {
+  std::lock_guard<std::mutex> lock(M().mutex);
+  std::vector<FallibleCallRecord> log;
+  log.reserve(M().callLog.size());
+  for (const auto& entry : M().callLog) log.push_back({entry.first, entry.second});
+  return log;
 }
 long FallibleCallCount() {
   std::lock_guard<std::mutex> lock(M().mutex);
@@ -417,13 +510,21 @@ uint32_t Wait(const char* fallible, uint32_t count, const Handle* handles, uint3
   if (waiter.systemThread) {
     m.runningThreads--;
     m.stateChanged.notify_all();
+    StartNextHeldLocked();
+  } else {
+    OutsiderBlocksLocked();
   }
+  // SignalLocked counts the thread as running again when it releases it.
   auto satisfied = [&] { return waiter.result >= 0; };
   if (timeoutMs == kInfinite) {
     waiter.cv.wait(lock, satisfied);
   } else if (!waiter.cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), satisfied)) {
     RemoveWaiterLocked(waiter);
-    if (waiter.systemThread) m.runningThreads++;
+    if (waiter.systemThread) {
+      m.runningThreads++;
+    } else {
+      OutsiderWakesLocked();
+    }
     return kWaitTimeout;
   }
   return kWaitObject0 + static_cast<uint32_t>(waiter.result);
@@ -453,14 +554,6 @@ bool CloseHandle(Handle handle) {
   return true;
 }
 
-namespace {
-struct ThreadStart {
-  ThreadProc proc;
-  void* parameter;
-  std::shared_ptr<ThreadObject> thread;
-};
-}  // namespace
-
 Handle CreateThread(ThreadProc proc, void* parameter) {
   std::unique_lock<std::mutex> lock(MachineMutex());
   if (ShouldFailLocked("CreateThread")) return NullHandle();
@@ -468,12 +561,27 @@ Handle CreateThread(ThreadProc proc, void* parameter) {
   thread->manualReset = true;
   Handle handle = AddHandleLocked(thread);
   Machine& m = M();
-  m.runningThreads++;
   m.liveThreads++;
-  auto* start = new ThreadStart{proc, parameter, thread};
+  auto* start = new ThreadStart;
+  start->proc = proc;
+  start->parameter = parameter;
+  start->thread = thread;
+  start->number = ++m.threadsCreated;
+  if (m.orderedStarts) {
+    m.held.push_back(start);  // started by StartNextHeldLocked
+    StartNextHeldLocked();
+  } else {
+    start->started = true;
+    m.runningThreads++;
+  }
   lock.unlock();
   std::thread([start] {
     t_systemThread = true;
+    t_threadNumber = start->number;
+    {
+      std::unique_lock<std::mutex> held(MachineMutex());
+      start->go.wait(held, [start] { return start->started; });
+    }
     const uint32_t code = start->proc(start->parameter);
     std::lock_guard<std::mutex> guard(MachineMutex());
     start->thread->exitCode = code;
@@ -482,6 +590,7 @@ Handle CreateThread(ThreadProc proc, void* parameter) {
     M().runningThreads--;
     M().liveThreads--;
     M().stateChanged.notify_all();
+    StartNextHeldLocked();
     delete start;
   }).detach();
   return handle;

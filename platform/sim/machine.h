@@ -62,6 +62,13 @@ void SignalLocked(Waitable& object);
 // model (none at present besides waits).
 void NotifyLocked();
 
+// A thread outside the system (a test's, the runner's) blocks in a wait of
+// the machine, and wakes again: while one is blocked, the threads held back
+// by ordered thread starts may start (sim.h). Every wait of the machine that
+// such a thread can make calls these, with the lock held.
+void OutsiderBlocksLocked();
+void OutsiderWakesLocked();
+
 // Failure injection and call counting. Every fallible simulated call asks
 // ShouldFail with its name first; a true answer means "fail this call".
 bool ShouldFail(const char* call);

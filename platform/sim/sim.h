@@ -20,6 +20,24 @@ bool WaitForQuiescence(uint32_t timeoutMs = 10000);
 // Blocks until every system thread has ended.
 bool WaitForAllThreadsEnded(uint32_t timeoutMs = 10000);
 
+// Ordered thread starts, for tests that need the same calls in the same
+// order run after run (the fault walk). While on, a thread made by
+// CreateThread does not start at once: it is held until no system thread
+// runs and a thread outside the system (the test's) is blocked in one of the
+// machine's waits (a wait on a kernel object, WaitForQuiescence,
+// WaitForAllThreadsEnded, the Wait... controls of the other areas). Held
+// threads then start one at a time, in creation order, each once the ones
+// before it have blocked in a wait or ended.
+//
+// Windows may start a new thread that late; the mode picks that one order,
+// so races between a new thread and its creator are left to the soak tests.
+// A creator that waits for a held thread (for its end, say) lets it start:
+// no wait hangs on the gate. A thread in Sleep, in SendInput held by
+// HoldInput, or waiting for a Lock counts as running and keeps the next
+// thread held until it blocks in a wait or ends. Off after ResetMachine;
+// turning it off starts every held thread at once.
+void SetOrderedThreadStarts(bool on);
+
 // Accounting, for leak and misuse checks.
 int OpenHandleCount();
 int LiveThreadCount();
@@ -70,10 +88,21 @@ void FailCall(const std::string& call, int nth = 1, uint32_t error = kErrorNotEn
 // Fails every call of the named operation until cleared.
 void FailAlways(const std::string& call, uint32_t error = kErrorNotEnoughMemory);
 void ClearFailures();
-// Walk mode: counts every fallible call of the whole machine from now on and
-// fails the k-th one (k >= 1), or none with 0.
+// Walk mode: counts every walked fallible call of the whole machine from now
+// on and fails the k-th one (k >= 1), or none with 0.
 void FailNthFallibleCall(long k, uint32_t error = kErrorNotEnoughMemory);
 long FallibleCallCount();
+// One walked call (FallibleCall::walked) and the thread that made it: 0 for a
+// thread not made by CreateThread (the test's), n for the n-th thread that
+// CreateThread made since ResetMachine.
+struct FallibleCallRecord {
+  std::string call;
+  int thread;
+};
+// The walked calls since FailNthFallibleCall, in the order they were made;
+// FallibleCallCount of them. Logged from FailNthFallibleCall until
+// ResetMachine.
+std::vector<FallibleCallRecord> FallibleCallLog();
 // Whether the planned failure was reached.
 bool PlannedFailureHit();
 // The name of the call the walk failed ("" until it was reached).

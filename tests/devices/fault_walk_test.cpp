@@ -4,7 +4,15 @@
 // present), hot-plug (unplug and plug of the keyboard with its notices) and
 // shutdown (StopSystem: CloseKeyFilter, ReleaseKeyboardInterfaces;
 // CloseSystemEvents). Run k fails the k-th fallible call of the whole
-// machine; the walk goes on until a run reaches no planned failure.
+// machine, on whichever thread makes it; the walk goes on until a run reaches
+// no planned failure.
+//
+// The dispatcher and the readers run beside the main thread, so the machine
+// starts its threads in creation order (sim::SetOrderedThreadStarts): a new
+// thread starts once the main thread waits and the threads before it are
+// blocked. Each run then makes the calls of the run in which nothing fails,
+// in the same order, up to the one it fails; the walk checks that, so every
+// call of every thread fails in exactly one run.
 //
 // Every failure is reported on the debug output: the run's trace holds a
 // line naming the Win32 function that failed. The run in which nothing fails
@@ -22,6 +30,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -65,6 +74,26 @@ const Names kMayLoseTable = {"CreateEvent", "DeviceIoControl"};
 
 bool In(const Names& names, const std::string& name) { return names.count(name) != 0; }
 
+using Calls = std::vector<sim::FallibleCallRecord>;
+
+std::string Describe(const Calls& calls, size_t i) {
+  if (i >= calls.size()) return "none";
+  const sim::FallibleCallRecord& call = calls[i];
+  return call.call + (call.thread == 0 ? " on the main thread" : " on thread " + std::to_string(call.thread));
+}
+
+// Where a run's first n calls part from the reference's: "" if they do not.
+std::string Parting(const Calls& run, const Calls& reference, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (i < run.size() && i < reference.size() && run[i].call == reference[i].call &&
+        run[i].thread == reference[i].thread)
+      continue;
+    return "call " + std::to_string(i + 1) + " was " + Describe(run, i) + " where the run without failures made " +
+           Describe(reference, i);
+  }
+  return "";
+}
+
 const std::vector<uint8_t> kHeld = {0x01, 0xFE, 0x00};
 const std::vector<uint8_t> kReleased = {0x01, 0x00, 0x00};
 
@@ -74,9 +103,11 @@ class FaultWalk : public ::testing::Test {
   // reached.
   bool Run(long k, bool driverPresent) {
     sim::ResetMachine();
+    sim::SetOrderedThreadStarts(true);
     sim::SetFilterDriverPresent(driverPresent);
     LayerMode.store(0);
     remaining_ = k;
+    calls_.clear();
     failed_.clear();
     failedIn_.clear();
     driverPresent_ = driverPresent;
@@ -100,6 +131,9 @@ class FaultWalk : public ::testing::Test {
     // ---- hot-plug ----
     Arm();
     sim::DetachModelKeyboard(kb_);
+    // The unplug ends the reader's read at once; the notices come later,
+    // through the window's queue: the reader has ended by then.
+    EXPECT_TRUE(sim::WaitForQuiescence());
     RemoveKeyboardInterface(kb_.consumerControl.c_str());
     RemoveKeyboardInterface(kb_.keyboard.c_str());
     const uint32_t listedAfterRemoval = DeviceList.Count;
@@ -151,24 +185,28 @@ class FaultWalk : public ::testing::Test {
   }
 
   const std::string& failed() const { return failed_; }
+  // The fallible calls the last run made in its three phases, in order.
+  const Calls& calls() const { return calls_; }
 
  private:
-  void Arm() {
-    if (remaining_ > 0) sim::FailNthFallibleCall(remaining_);
-  }
+  // Counts (and logs) the phase's fallible calls; fails the remaining_-th, if
+  // the failure is still to come.
+  void Arm() { sim::FailNthFallibleCall(remaining_ > 0 ? remaining_ : 0); }
 
   // Ends a phase once the system is quiescent: either the failure was reached
   // in it, or the calls it made are taken off the count.
   void Disarm(const char* phase) {
     ASSERT_TRUE(sim::WaitForQuiescence());
-    if (remaining_ <= 0) return;
     sim::ClearFailures();
+    const Calls log = sim::FallibleCallLog();
+    calls_.insert(calls_.end(), log.begin(), log.end());
+    if (remaining_ <= 0) return;
     if (sim::PlannedFailureHit()) {
       failed_ = sim::PlannedFailureCall();
       failedIn_ = phase;
       remaining_ = 0;
     } else {
-      remaining_ -= sim::FallibleCallCount();
+      remaining_ -= static_cast<long>(log.size());
     }
   }
 
@@ -282,6 +320,7 @@ class FaultWalk : public ::testing::Test {
   }
 
   long remaining_ = 0;
+  Calls calls_;
   std::string failed_;
   std::string failedIn_;
   bool driverPresent_ = true;
@@ -318,19 +357,29 @@ TEST_F(FaultWalk, EveryFailurePointOfStartUpHotPlugAndShutdown) {
   };
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.name);
+    // The run in which nothing fails: its calls are the walk's failure points.
+    ASSERT_FALSE(Run(0, c.driverPresent));
+    if (HasFailure()) return;
+    const Calls unfailed = calls();
     Names reached;
-    long k = 1;
-    for (;; ++k) {
+    for (size_t k = 1; k <= unfailed.size(); ++k) {
       SCOPED_TRACE(::testing::Message() << "failing fallible call " << k);
-      const bool hit = Run(k, c.driverPresent);
+      const bool hit = Run(static_cast<long>(k), c.driverPresent);
       if (HasFailure()) return;  // one broken run says enough
-      if (!hit) break;
+      // Up to its failure, the run made the calls of the run without one:
+      // the k-th, which it failed, is the k-th of that run.
+      ASSERT_TRUE(hit) << "the run made fewer calls than the run without failures";
+      ASSERT_EQ(Parting(calls(), unfailed, k), "");
       reached.insert(failed());
-      ASSERT_LT(k, 5000) << "the walk does not end";
     }
     for (const std::string& name : c.mustFail) EXPECT_TRUE(reached.count(name)) << name << " never failed";
-    EXPECT_GT(k, 50) << "runs of the walk";
-    std::printf("[ walk     ] %s: %ld failure points\n", c.name, k - 1);
+    EXPECT_GT(unfailed.size(), 50u) << "failure points";
+    std::map<int, int> perThread;
+    for (const sim::FallibleCallRecord& call : unfailed) perThread[call.thread]++;
+    std::string threads;
+    for (const auto& [thread, count] : perThread)
+      threads += (thread == 0 ? "main thread: " : ", thread " + std::to_string(thread) + ": ") + std::to_string(count);
+    std::printf("[ walk     ] %s: %zu failure points (%s)\n", c.name, unfailed.size(), threads.c_str());
   }
 }
 

@@ -160,3 +160,101 @@ TEST_F(SimMachine, ThreadCreationCanFail) {
   EXPECT_FALSE(CreateThread([](void*) -> uint32_t { return 0; }, nullptr));
   EXPECT_EQ(sim::LiveThreadCount(), 0);
 }
+
+namespace {
+
+// Makes one walked call, waits for `go` (if any), makes another, ends.
+uint32_t CallWaitCall(void* go) {
+  CloseHandle(CreateEventObject(false, false));
+  if (go) WaitForOne(static_cast<Handle>(go), kInfinite);
+  CloseHandle(CreateEventObject(false, false));
+  return 0;
+}
+
+// The log as "call@thread" words.
+std::vector<std::string> LogWords() {
+  std::vector<std::string> words;
+  for (const sim::FallibleCallRecord& record : sim::FallibleCallLog())
+    words.push_back(record.call + "@" + std::to_string(record.thread));
+  return words;
+}
+
+}  // namespace
+
+// The walk's log names each call and its thread: 0 outside the system, then
+// the threads in creation order.
+TEST_F(SimMachine, WalkLogNamesEachCallAndItsThread) {
+  sim::FailNthFallibleCall(0);
+  void* block = AllocZeroed(4);
+  Handle thread = CreateThread(CallWaitCall, nullptr);
+  ASSERT_TRUE(sim::WaitForAllThreadsEnded());
+  FreeBlock(block);  // not fallible
+  EXPECT_EQ(LogWords(),
+            (std::vector<std::string>{"AllocZeroed@0", "CreateThread@0", "CreateEvent@1", "CreateEvent@1"}));
+  EXPECT_EQ(sim::FallibleCallCount(), 4);
+  EXPECT_FALSE(sim::PlannedFailureHit());
+  CloseHandle(thread);
+}
+
+// Ordered starts: new threads are held while their creator runs, then start
+// one at a time in creation order, each once the ones before it are blocked
+// or ended. The same calls in the same order, every time.
+TEST_F(SimMachine, OrderedStartsRunNewThreadsOneAtATimeInCreationOrder) {
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    sim::ResetMachine();
+    sim::SetOrderedThreadStarts(true);
+    sim::FailNthFallibleCall(0);
+    Handle go = CreateEventObject(true, false);
+    Handle first = CreateThread(CallWaitCall, go);
+    Handle second = CreateThread(CallWaitCall, nullptr);
+    ASSERT_TRUE(first && second);
+    CloseHandle(CreateEventObject(false, false));
+    Sleep(round == 0 ? 50 : 0);  // time a wrongly started thread would use
+    EXPECT_EQ(sim::LiveThreadCount(), 2);
+    EXPECT_EQ(sim::RunningThreadCount(), 0) << "held threads do not run";
+    // The creator waits: the first starts and blocks on `go`, then the second
+    // runs to its end.
+    ASSERT_TRUE(sim::WaitForQuiescence());
+    EXPECT_EQ(sim::LiveThreadCount(), 1);
+    SetEvent(go);
+    ASSERT_TRUE(sim::WaitForAllThreadsEnded());
+    EXPECT_EQ(LogWords(),
+              (std::vector<std::string>{"CreateEvent@0", "CreateThread@0", "CreateThread@0", "CreateEvent@0",
+                                        "CreateEvent@1", "CreateEvent@2", "CreateEvent@2", "CreateEvent@1"}));
+    CloseHandle(first);
+    CloseHandle(second);
+    CloseHandle(go);
+  }
+}
+
+// Whether every system thread ends while this thread only sleeps (a sleep is
+// no wait of the machine, so it starts no held thread).
+bool EndWithoutAWait() {
+  for (int i = 0; i < 500 && sim::LiveThreadCount() > 0; ++i) Sleep(10);
+  return sim::LiveThreadCount() == 0;
+}
+
+// A creator that waits for a held thread lets it start: no wait hangs on the
+// gate. Turning the mode off, or a reset, starts every held thread.
+TEST_F(SimMachine, OrderedStartsNeverHoldAThreadItsCreatorWaitsFor) {
+  sim::SetOrderedThreadStarts(true);
+  Handle thread = CreateThread(CallWaitCall, nullptr);
+  EXPECT_EQ(WaitForOne(thread, 5000), kWaitObject0);
+  CloseHandle(thread);
+
+  for (const bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "reset" : "mode off");
+    sim::SetOrderedThreadStarts(true);
+    Handle held = CreateThread(CallWaitCall, nullptr);
+    Sleep(20);
+    EXPECT_EQ(sim::LiveThreadCount(), 1) << "held while nobody waits";
+    if (reset) {
+      sim::ResetMachine();
+    } else {
+      sim::SetOrderedThreadStarts(false);
+    }
+    EXPECT_TRUE(EndWithoutAWait());
+    CloseHandle(held);
+  }
+}
