@@ -8,7 +8,8 @@ reads the key map from `TAVLO_KEYMAP --json` and writes into OUT_DIR:
   key-chart.svg        the chart, every glyph as an outline (shaped by
                        HarfBuzz's hb-shape from the font file, outlines by
                        fontTools), so that no installed font is needed to show it
-  key-chart.png        the SVG rendered by rsvg-convert, A4 landscape at 300 dpi
+  key-chart.png        the SVG rendered by rsvg-convert, A4 landscape at 300 dpi,
+                       kept as 8-bit grey by Pillow
   key-chart.txt        which font, shaper and renderer made these bytes
   key-chart-boxes.json where each character's glyphs are on the page, and
                        every other dark element, for the chart's tests
@@ -23,17 +24,18 @@ dotted circle into every empty slot; the chart's test uses them to see its
 checks fail.
 """
 import argparse
+import io
 import json
 import os
-import struct
 import subprocess
 import sys
-import zlib
 from xml.sax.saxutils import escape
 
 from fontTools.pens.boundsPen import BoundsPen
 from fontTools.pens.svgPathPen import SVGPathPen
 from fontTools.ttLib import TTFont
+import PIL
+from PIL import Image
 
 FONT_DIR = "/usr/share/fonts/truetype/noto"
 FONT_FILES = {"regular": "NotoSans-Regular.ttf", "bold": "NotoSans-Bold.ttf"}
@@ -561,26 +563,25 @@ def versions(fonts):
         f"shaper: {hb}",
         f"outlines: fontTools {fontTools.version}",
         f"renderer: {rsvg}, {DPI} dpi",
+        f"PNG: 8-bit grey, written by Pillow {PIL.__version__}",
     ]
 
 
-def png_chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
-
 def render(svg, png):
-    """The SVG as a PNG, by rsvg-convert at the chart's resolution. The
-    picture is rsvg-convert's own; a pHYs chunk is added after the header so
-    that printing programs take it at 300 dpi, i.e. at A4 size."""
+    """The SVG as a PNG, by rsvg-convert at the chart's resolution. The chart
+    is grey on white, so rsvg-convert's picture is laid on white and kept as
+    8-bit grey (less than half the bytes of its RGBA), with the resolution
+    recorded so that printing programs take it at 300 dpi, i.e. at A4 size."""
     pixels = subprocess.run(["rsvg-convert", "--format=png", f"--dpi-x={DPI}", f"--dpi-y={DPI}", svg],
                             check=True, capture_output=True).stdout
-    signature, header_end = 8, 8 + 8 + 13 + 4
-    if pixels[:signature] != b"\x89PNG\r\n\x1a\n" or pixels[12:16] != b"IHDR" or b"pHYs" in pixels:
-        sys.exit("key_chart: rsvg-convert did not write the PNG expected")
-    per_metre = round(DPI / 0.0254)
-    with open(png, "wb") as out:
-        out.write(pixels[:header_end] + png_chunk(b"pHYs", struct.pack(">IIB", per_metre, per_metre, 1)) +
-                  pixels[header_end:])
+    with Image.open(io.BytesIO(pixels)) as drawn:
+        if drawn.format != "PNG" or drawn.mode != "RGBA":
+            sys.exit("key_chart: rsvg-convert did not write the PNG expected")
+        colours = drawn.getcolors(1 << 16) or []
+        if any(not (r == g == b) for _, (r, g, b, _) in colours) or not colours:
+            sys.exit("key_chart: the chart is no longer grey only; keep its colours in the PNG")
+        grey = Image.alpha_composite(Image.new("RGBA", drawn.size, "white"), drawn).convert("L")
+    grey.save(png, format="PNG", optimize=True, dpi=(DPI, DPI))
 
 
 def main():
